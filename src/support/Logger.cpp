@@ -1,0 +1,23 @@
+#include "support/Logger.h"
+
+#include <iostream>
+
+Logger::Logger() : m_infoTag("INFO"), m_debugTag("DEBUG"), m_errorTag("ERROR"), m_fatalTag("FATAL") {}
+
+Logger::~Logger() = default;
+
+void Logger::info(const char* message) { log(m_infoTag, message); }
+void Logger::info(const std::string& message) { log(m_infoTag, message); }
+void Logger::debug(const char* message) { log(m_debugTag, message); }
+void Logger::debug(const std::string& message) { log(m_debugTag, message); }
+void Logger::error(const char* message) { log(m_errorTag, message); }
+void Logger::error(const std::string& message) { log(m_errorTag, message); }
+void Logger::fatal(const char* message) { log(m_fatalTag, message); }
+void Logger::fatal(const std::string& message) { log(m_fatalTag, message); }
+
+void Logger::log(std::string& tag, const std::string& message) { log(tag, message.c_str()); }
+
+void Logger::log(std::string& tag, const char* message)
+{
+    std::cout << tag << ": " << message << "\n" << std::flush;
+}

@@ -1,0 +1,5 @@
+#include "support/PKCSException.h"
+
+CPKCSException::CPKCSException(CK_RV rv, const char* function) : m_rv(rv), m_function(function ? function : "") {}
+
+CPKCSException::~CPKCSException() = default;

@@ -1,0 +1,56 @@
+#pragma once
+// Base of every operator: the PKCS#11 module and its function list, slot discovery and
+// selection, PIN entry, sessions, login and logout. One operator owns the loaded module;
+// the others borrow its handle and function list.
+#include <string>
+#include <vector>
+
+#include <p11-kit/pkcs11.h>
+
+#include "token/VendorFunctionList.h"
+
+class CTokenOperator {
+public:
+    CTokenOperator();
+    virtual ~CTokenOperator();
+
+    virtual bool SelectSlot();
+    virtual bool Authenticate(const std::vector<unsigned char>& pin, unsigned long userType, unsigned long flags);
+    virtual void Logout();
+    virtual void CloseAllSessions();
+
+    // Module lifetime.
+    void Initialize();
+    void Initialize(void* hModule, CK_FUNCTION_LIST* pFunctionList);
+    void Finalize();
+    std::string GetLibraryPath();
+
+    // Slots.
+    std::vector<CK_SLOT_ID> GetSlotsWithToken();
+    std::string GetSlotName(unsigned long slotId);
+    CK_SLOT_ID AskForSlot(const std::vector<unsigned long>& slots);
+    void SetCurrentSlot(unsigned long slotId);
+
+    // PIN entry and sessions.
+    void AskForPin(std::vector<unsigned char>& pin);
+    void CheckToken();
+    void Authenticate(unsigned long flags);
+    void SetCurrentSession(unsigned long hSession);
+
+    // What the operator currently works with.
+    void* ModuleHandle() const { return m_hModule; }
+    CK_FUNCTION_LIST* FunctionList() const { return m_pFunctionList; }
+    CK_SLOT_ID CurrentSlot() const { return m_slotId; }
+    CK_SESSION_HANDLE CurrentSession() const { return m_hSession; }
+
+protected:
+    void LoadPkcsDll();
+    void InitPkcsFunctionList();
+    // The vendor entries that follow the standard list.
+    const CK_KTL_FUNCTION_LIST* VendorFunctions() const;
+
+    void* m_hModule;
+    CK_FUNCTION_LIST* m_pFunctionList;
+    CK_SLOT_ID m_slotId;
+    CK_SESSION_HANDLE m_hSession;
+};

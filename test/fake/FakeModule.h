@@ -1,0 +1,118 @@
+#pragma once
+// Control side of the scripted fake PKCS#11 module (built as libnimb_pkcs11_main.so).
+// A test scripts the token (slots, PINs, objects, faults, outputs) and reads back every
+// call the code under test made, with byte copies of what it was given.
+//
+// In process: link the test against the fake_pkcs11 target; the utility's dlopen of
+// "libnimb_pkcs11_main.so" then finds this same library, and these functions reach its state.
+// In a child process: the environment variable FAKE_PKCS11_SCRIPT names a script file read
+// when the module is first asked for its function list, and FAKE_PKCS11_LOG names a file to
+// which every call is appended as one line (formats in ScriptFile.h).
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <p11-kit/pkcs11.h>
+
+namespace fake {
+
+using Bytes = std::vector<unsigned char>;
+
+struct Attribute {
+    CK_ATTRIBUTE_TYPE type = 0;
+    Bytes value;              // byte copy of the value (empty when the pointer was null)
+    bool nullValue = false;   // recorded templates: pValue was null
+    CK_ULONG length = 0;      // recorded templates: ulValueLen as given
+};
+
+Attribute Ulong(CK_ATTRIBUTE_TYPE type, CK_ULONG value);   // sizeof(CK_ULONG) bytes, native order
+Attribute Bool(CK_ATTRIBUTE_TYPE type, bool value);        // one byte
+Attribute Byte(CK_ATTRIBUTE_TYPE type, unsigned char value);
+Attribute Text(CK_ATTRIBUTE_TYPE type, const std::string& value);  // no terminator
+Attribute Raw(CK_ATTRIBUTE_TYPE type, const Bytes& value);
+
+// One recorded call. What goes where, per entry ("in" = value on entry):
+//   C_Initialize         args {init args non-null ? 1 : 0}
+//   C_Finalize           args {}
+//   C_GetSlotList        args {tokenPresent, *pulCount in}; outputNull = list was null
+//   C_GetSlotInfo, C_GetTokenInfo, C_CloseAllSessions   args {slotID}
+//   C_OpenSession        args {slotID, flags}
+//   C_CloseSession, C_Logout, C_FindObjectsFinal        args {session}
+//   C_Login              args {session, userType}; buffers {pin}
+//   C_InitToken          args {slotID}; buffers {pin, label (32 bytes)}
+//   C_SetPIN             args {session}; buffers {old pin, new pin}
+//   C_FindObjectsInit    args {session, count, template non-null ? 1 : 0}; templates {template}
+//   C_FindObjects        args {session, maxObjectCount}
+//   C_GetAttributeValue  args {session, object}; templates {template as given}
+//   C_DestroyObject      args {session, object}
+//   C_GenerateKeyPair    args {session, public count, private count}; mechanism;
+//                        templates {public, private}
+//   C_GenerateKey        args {session, count}; mechanism; templates {template}
+//   C_CreateObject       args {session, count}; templates {template}
+//   C_SignInit, C_VerifyInit   args {session, key}; mechanism
+//   C_Sign               args {session, *pulSignatureLen in}; buffers {data}; outputNull
+//   C_Verify             args {session}; buffers {data, signature}
+//   C_KTL_LoadCert       args {session}; buffers {p12, password}
+//   C_KTL_LoadX509Cert   args {session}; buffers {label with its NUL, id, der}
+//   C_KTL_CreateCSR      args {session, public key, subject count, *csrLen in, private key,
+//                        attribute count, extension count};
+//                        buffers {subject, attributes, extensions} (the packed strings, NULs
+//                        included: 2, 2 and 3 strings per entry); outputNull
+//   C_KTL_SignWithCert   args {session, certificate, *signatureLen in, r1, r2, r3, r4};
+//                        buffers {data}; outputNull
+//   C_KTL_VerifySignature  args {}; buffers {signature, data}
+// Every other entry is recorded with its name only and answers CKR_FUNCTION_NOT_SUPPORTED.
+// A null input pointer is recorded as std::nullopt in buffers.
+struct Call {
+    std::string name;
+    std::vector<CK_ULONG> args;
+    std::vector<std::optional<Bytes>> buffers;
+    std::vector<std::vector<Attribute>> templates;
+    std::optional<CK_MECHANISM_TYPE> mechanism;
+    Bytes mechanismParameter;
+    bool outputNull = false;
+    CK_RV rv = CKR_OK;   // what the fake answered
+};
+
+// Empty state: no slots, no objects, no faults, no calls, PINs "52816037" for both users,
+// no user logged in, default outputs.
+void Reset();
+
+// A slot. The description is given byte for byte: shorter than 64 bytes is blank-padded,
+// longer is cut to 64; it may hold any bytes, NULs included.
+void AddSlot(CK_SLOT_ID id, const std::string& description, bool tokenPresent = true);
+void SetTokenPresent(CK_SLOT_ID id, bool present);
+
+// PIN rules: the right PIN for each user type (CKU_SO, CKU_USER); a locked PIN makes
+// C_Login answer CKR_PIN_LOCKED whatever is given.
+void SetPin(CK_USER_TYPE user, const std::string& pin);
+std::string Pin(CK_USER_TYPE user);
+void SetPinLocked(CK_USER_TYPE user, bool locked);
+
+// Objects with any attributes, stored as given (none, empty or short values included).
+CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes);
+std::vector<CK_OBJECT_HANDLE> Objects();   // in creation order
+std::vector<Attribute> ObjectAttributes(CK_OBJECT_HANDLE handle);
+bool HasObject(CK_OBJECT_HANDLE handle);
+
+// Faults: the entry answers rv without doing its work on its Nth call (counted from 1 since
+// Reset) and, unless once is true, on every later call.
+void Fail(const std::string& entry, CK_RV rv, int fromCall = 1, bool once = false);
+
+// What C_Sign, C_KTL_CreateCSR and C_KTL_SignWithCert deliver through the two-call length
+// protocol. Defaults: C_Sign 64 bytes 0x01..0x40; C_KTL_CreateCSR 100 bytes 0x30 0x62 ...;
+// C_KTL_SignWithCert 128 bytes 0xA5.
+void SetOutput(const std::string& entry, const Bytes& output);
+// Makes the size query of that entry report this length instead of the output's size
+// (0 or huge lengths); a second call with a buffer still gets at most that many bytes.
+void SetReportedLength(const std::string& entry, CK_ULONG length);
+
+// Open sessions (handles are never reused) and the user logged in, if any.
+std::vector<CK_SESSION_HANDLE> OpenSessions();
+std::optional<CK_USER_TYPE> LoggedInUser();
+
+const std::vector<Call>& Calls();
+std::vector<std::string> CallNames();
+void ClearCalls();
+
+}  // namespace fake
