@@ -1,0 +1,42 @@
+#include "runner/TestRun.h"
+
+#include <cstdint>
+#include <iostream>
+#include <string>
+
+#include "runner/PassSequence.h"
+#include "support/Logger.h"
+#include "tests/TestsOperator.h"
+
+CTestRun::CTestRun(const CRunSettings& settings) : m_settings(settings) {}
+
+float CTestRun::ElapsedSeconds(std::clock_t start, std::clock_t end)
+{
+    const std::clock_t ticks = end - start;
+    return static_cast<float>(ticks) / 1000000.0f;
+}
+
+int CTestRun::Run()
+{
+    Logger logger;
+    const std::string announcement = "Performing tests " + std::to_string(m_settings.passes) + " times...";
+    logger.info(announcement);
+
+    CTestsOperator tests;
+    if (!tests.SelectSlot()) {
+        logger.error("No tokens available. Please insert one. Terminating...");
+        return kStatusNoToken;
+    }
+    for (int64_t pass = 1; pass <= m_settings.passes; ++pass) {
+        const std::clock_t start = std::clock();
+        std::cout << "---------- Pass #" << pass << " ----------" << "\n" << std::flush;
+        CPassSequence sequence(logger, tests, m_settings);
+        if (!sequence.Run()) {
+            return kStatusPinRefused;
+        }
+        std::cout << "Time passed: ";
+        const std::clock_t end = std::clock();
+        std::cout << static_cast<double>(ElapsedSeconds(start, end)) << "\n" << std::flush;
+    }
+    return kStatusOk;
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The one object through which the test run reaches the token: owns the loaded module and
+// one operator of each kind, shares module, slot and session with them, forwards every test
+// to the operator that does it, and runs the PIN change and token cleaning tests itself.
+#include <string>
+#include <vector>
+
+#include "signature/GostSignatureOperator.h"
+#include "signature/RsaSignatureOperator.h"
+#include "support/Logger.h"
+#include "token/BasicOperator.h"
+#include "token/TokenOperator.h"
+
+class CTestsOperator : public CTokenOperator {
+public:
+    CTestsOperator();
+    ~CTestsOperator() override;
+    CTestsOperator(const CTestsOperator&) = delete;
+    CTestsOperator& operator=(const CTestsOperator&) = delete;
+
+    bool SelectSlot() override;
+    bool Authenticate(const std::vector<unsigned char>& pin, unsigned long userType, unsigned long flags) override;
+    using CTokenOperator::Authenticate;
+
+    void TestPinChange(unsigned long userType);
+    void CleanCard();
+
+    void FormatToken();
+    void ChangePin(const std::string& oldPin, const std::string& newPin);
+    void GetObjects();
+
+    void GenerateRsaKeyPair(int bits);
+    void GenerateRsaCSR();
+    void LoadRsaCertificateBase64();
+    void LoadRsaCertificateDER();
+    void DeleteRsaCertificate();
+    void LoadRsaCertificateWithKey();
+    void SignAndVerifyWithRsaCertificate();
+    void SignAndVerifyWithRsaKey();
+    void DeleteRsaKeyPair();
+
+    void LoadGostCertificateDER();
+    void LoadGostCertificateWithKey();
+    void DeleteGostCertificate();
+    void SignAndVerifyWithGostKey();
+    void GenerateGostKeyPair();
+    void GenerateGostSecretKey();
+    void DeleteGostKeyPair();
+    void DeleteGostSecretKey();
+    void GenerateGostCSR();
+    void CalculateAndVerifyGostMac();
+    void StoreGostSecretKey();
+
+    // The operators it owns, for inspection.
+    const CBasicOperator& BasicOperator() const { return m_basicOperator; }
+    const CRsaSignatureOperator& RsaOperator() const { return m_rsaOperator; }
+    const CGostSignatureOperator& GostOperator() const { return m_gostOperator; }
+
+private:
+    CBasicOperator m_basicOperator;
+    CRsaSignatureOperator m_rsaOperator;
+    CGostSignatureOperator m_gostOperator;
+    Logger m_logger;
+};

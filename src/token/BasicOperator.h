@@ -1,0 +1,25 @@
+#pragma once
+// Token formatting, PIN change and object listing on the slot and session lent by the
+// tests operator.
+#include <string>
+
+#include "token/IBasicOperator.h"
+#include "token/TokenOperator.h"
+
+class CBasicOperator : public CTokenOperator, public IBasicOperator {
+public:
+    CBasicOperator() = default;
+    ~CBasicOperator() override = default;
+
+    void FormatToken() override;
+    void ChangePin(const std::string& oldPin, const std::string& newPin) override;
+    void GetObjects() override;
+
+    // Fills size bytes with blanks and writes the token label over the first ones.
+    void GetDefaultLabel(unsigned char* label, unsigned long size);
+
+private:
+    // Reads one attribute with the two-call length protocol; the result holds exactly the
+    // bytes the module delivered.
+    std::string ReadAttribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
+};
