@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "runner/PassSequence.h"
@@ -10,10 +11,13 @@
 
 CTestRun::CTestRun(const CRunSettings& settings) : m_settings(settings) {}
 
-float CTestRun::ElapsedSeconds(std::clock_t start, std::clock_t end)
+std::string CTestRun::ElapsedText(std::clock_t start, std::clock_t end)
 {
     const std::clock_t ticks = end - start;
-    return static_cast<float>(ticks) / 1000000.0f;
+    const float seconds = static_cast<float>(ticks) / 1000000.0f;
+    std::ostringstream text;
+    text << static_cast<double>(seconds);
+    return text.str();
 }
 
 int CTestRun::Run()
@@ -36,7 +40,7 @@ int CTestRun::Run()
         }
         std::cout << "Time passed: ";
         const std::clock_t end = std::clock();
-        std::cout << static_cast<double>(ElapsedSeconds(start, end)) << "\n" << std::flush;
+        std::cout << ElapsedText(start, end) << "\n" << std::flush;
     }
     return kStatusOk;
 }

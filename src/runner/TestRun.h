@@ -3,7 +3,7 @@
 // exit status of a run that ended without an exception; exceptions leave it only after
 // everything it built, the loaded module included, has been released.
 #include <ctime>
-#include <ostream>
+#include <string>
 
 #include "runner/RunSettings.h"
 
@@ -19,9 +19,9 @@ public:
 
     int Run();
 
-    // The elapsed processor seconds between two clock() readings, without narrowing the
-    // difference, as printed after each pass.
-    static float ElapsedSeconds(std::clock_t start, std::clock_t end);
+    // The processor seconds between two clock() readings as printed after each pass: the
+    // whole difference (never narrowed) in single precision, default stream format.
+    static std::string ElapsedText(std::clock_t start, std::clock_t end);
 
 private:
     const CRunSettings& m_settings;
