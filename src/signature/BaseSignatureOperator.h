@@ -44,11 +44,24 @@ protected:
     bool ReadCertificateFileBase64(const char* path, std::vector<unsigned char>& rCertificate);
 
     // CSR helpers: pack C strings with their NULs; write "csr_der.dat" and "csr_base64.txt".
-    std::vector<unsigned char> MakeContiguous(char** strings, unsigned int count);
+    std::vector<unsigned char> MakeContiguous(const char* const* strings, unsigned int count);
     void WriteToFile(unsigned char* data, unsigned long length);
 
-    // Fills 32 bytes from the never-seeded C library generator.
+    // Shared by the RSA and GOST key-pair tests: sign 32 test bytes with the private key,
+    // verify with the public key, failures named after `operation`.
+    void SignAndVerifyWithKeyPair(CK_MECHANISM_TYPE mechanism, const char* operation);
+    // Prints the mismatch messages and returns false for them, true for CKR_OK; any other
+    // result is raised under `operation`.
+    static bool ReportVerification(CK_RV rv, const char* operation);
+    // 32 bytes from the never-seeded C library generator, so runs repeat.
     static std::vector<unsigned char> MakeTestData();
+    static void ThrowIfFailed(CK_RV rv, const char* operation);
+    // The vendor entries, checked for presence before use.
+    CK_C_KTL_LoadCert VendorLoadCert() const;
+    CK_C_KTL_LoadX509Cert VendorLoadX509Cert() const;
+    CK_C_KTL_CreateCSR VendorCreateCSR() const;
+    CK_C_KTL_SignWithCert VendorSignWithCert() const;
+    CK_C_KTL_VerifySignature VendorVerifySignature() const;
 
     uint8_t m_keyPairId;
     uint8_t m_secretKeyId;
@@ -57,4 +70,11 @@ protected:
     std::vector<unsigned char> m_p12Password;
     std::string m_base64CertificatePath;
     std::string m_derCertificatePath;
+
+private:
+    using Reader = bool (CBaseSignatureOperator::*)(const char*, std::vector<unsigned char>&);
+
+    CK_OBJECT_HANDLE FindByClassAndId(CK_OBJECT_CLASS objectClass, uint8_t id);
+    void ImportX509Certificate(Reader reader, const std::string& path, const char* label,
+                               const char* missingMessage, const char* operation);
 };
