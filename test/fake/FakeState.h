@@ -1,0 +1,11 @@
+#pragma once
+// The one token and the one call recorder behind the fake module's entries and control API.
+#include "CallRecorder.h"
+#include "FakeToken.h"
+
+namespace fake {
+
+FakeToken& Token();
+CallRecorder& Recorder();
+
+}  // namespace fake

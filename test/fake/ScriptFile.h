@@ -1,0 +1,89 @@
+#pragma once
+// Script and log formats of the fake module in a child process, and the parser of scripts.
+//
+// Script (file named by FAKE_PKCS11_SCRIPT, read on the first C_GetFunctionList call): one
+// command per line; blank lines and lines starting with '#' are skipped. Numbers are decimal
+// or 0x-prefixed hexadecimal. Byte strings are hexadecimal digit pairs, possibly none.
+//   slot <id> present|absent [<description>]   the description is the rest of the line after
+//                                               one blank, taken byte for byte, or hex:<bytes>
+//   pin so|user <pin>                           the right PIN of that user
+//   locked so|user                              C_Login of that user answers CKR_PIN_LOCKED
+//   object [<type>=<bytes> ...]                 an object with these attributes, in order;
+//                                               <type> is a number or a CKA_ name
+//   fail <entry> <code> [from <N>] [once]       <code> is a number or a CKR_ name; the entry
+//                                               answers it from its Nth call on (or only then)
+//   output <entry> <bytes>                      what C_Sign / C_KTL_CreateCSR /
+//                                               C_KTL_SignWithCert deliver
+//   length <entry> <n>                          the length their size query reports
+// Example:
+//   slot 7 present Reader A
+//   pin user 1234
+//   object CKA_CLASS=0100000000000000 CKA_ID=3b CKA_LABEL=
+//   fail C_Logout CKR_DEVICE_ERROR from 2 once
+//
+// Log (file named by FAKE_PKCS11_LOG): one line per call, appended and flushed at once:
+//   <entry> rv=<CKR_ name or 0x hex> args=<decimal,...>[ bufs=<item,...>][ tpls=<template|...>]
+//           [ mech=0x<type>:<parameter bytes>][ out=null]
+// A buffer item is its bytes in hex (empty for an empty buffer) or "null". A template is its
+// attributes joined by ';', each 0x<type>:<ulValueLen as given>:<bytes or "null">. What the
+// args, bufs and tpls of each entry hold is listed in FakeModule.h.
+#include <istream>
+#include <string>
+#include <vector>
+
+#include <p11-kit/pkcs11.h>
+
+#include "FakeModule.h"
+
+namespace fake {
+
+class ScriptFile {
+public:
+    struct Slot {
+        CK_SLOT_ID id = 0;
+        bool present = true;
+        std::string description;
+    };
+    struct UserPin {
+        CK_USER_TYPE user = CKU_USER;
+        std::string pin;
+    };
+    struct FaultRule {
+        std::string entry;
+        CK_RV rv = CKR_OK;
+        int fromCall = 1;
+        bool once = false;
+    };
+    struct Output {
+        std::string entry;
+        Bytes bytes;
+    };
+    struct Length {
+        std::string entry;
+        CK_ULONG length = 0;
+    };
+
+    // Throws std::runtime_error naming the line ("line 3: ...") on anything it cannot read.
+    static ScriptFile Parse(std::istream& in);
+    static ScriptFile Load(const std::string& path);
+    // Scripts the fake module's state with what was read, in the order above.
+    void Apply() const;
+
+    static CK_RV ParseResult(const std::string& text);
+    static std::string ResultText(CK_RV rv);
+    static CK_ATTRIBUTE_TYPE ParseAttributeType(const std::string& text);
+    static Bytes ParseHex(const std::string& text);
+
+    std::vector<Slot> slots;
+    std::vector<UserPin> pins;
+    std::vector<CK_USER_TYPE> locked;
+    std::vector<std::vector<Attribute>> objects;
+    std::vector<FaultRule> faults;
+    std::vector<Output> outputs;
+    std::vector<Length> lengths;
+
+private:
+    void ParseLine(const std::string& line);
+};
+
+}  // namespace fake
