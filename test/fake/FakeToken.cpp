@@ -395,8 +395,9 @@ CK_RV FakeToken::LoadCert(CK_SESSION_HANDLE session, const Bytes& p12)
     ++m_loadedKeys;
     Bytes id(20, 0);
     for (size_t i = 0; i < id.size(); ++i) id[i] = static_cast<unsigned char>(m_loadedKeys * 31 + i);
-    Store({Ulong(CKA_CLASS, CKO_CERTIFICATE), Raw(CKA_ID, id), Raw(CKA_VALUE, p12)});
-    Store({Ulong(CKA_CLASS, CKO_PRIVATE_KEY), Raw(CKA_ID, id)});
+    // Storage objects carry a label, empty by default, as on a real token.
+    Store({Ulong(CKA_CLASS, CKO_CERTIFICATE), Raw(CKA_LABEL, {}), Raw(CKA_ID, id), Raw(CKA_VALUE, p12)});
+    Store({Ulong(CKA_CLASS, CKO_PRIVATE_KEY), Raw(CKA_LABEL, {}), Raw(CKA_ID, id)});
     return CKR_OK;
 }
 
