@@ -1,0 +1,18 @@
+#pragma once
+// Converts RSA keys between their PKCS#11 components and EVP_PKEY.
+#include "OpenSsl.h"
+#include "RsaKey.h"
+
+namespace softtoken::crypto {
+
+class RsaKeys {
+public:
+    // CKR_ATTRIBUTE_VALUE_INVALID when a needed component is missing or zero. The CRT
+    // components are used when all five are present.
+    static EvpPkeyPtr LoadPrivate(const RsaKeyComponents& components);
+    static EvpPkeyPtr LoadPublic(const Bytes& modulus, const Bytes& publicExponent);
+    static RsaKeyComponents Export(const EVP_PKEY* key, bool withPrivate);
+    static bool IsRsa(const EVP_PKEY* key);
+};
+
+}  // namespace softtoken::crypto
