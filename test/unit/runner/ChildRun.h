@@ -1,0 +1,46 @@
+#pragma once
+// Runs the tokentest binary as a child process in a fresh temporary directory tree:
+// <root>/conf holds stand-in test files, <root>/run is the working directory, the fake
+// module is on the loader's path, scripted from <root>/script and logging to <root>/calls.
+// Standard input is /dev/null; standard output and error are collected.
+#include <string>
+#include <vector>
+
+class ChildRun {
+public:
+    struct Result {
+        int status = -1;
+        std::string out;
+        std::string err;
+        std::vector<std::string> calls;   // entry names from the fake's call log, in order
+        std::vector<std::string> logLines;
+    };
+
+    ChildRun();
+    ~ChildRun();
+    ChildRun(const ChildRun&) = delete;
+    ChildRun& operator=(const ChildRun&) = delete;
+
+    // Script lines for the fake module (see test/fake/ScriptFile.h).
+    void Script(const std::string& lines);
+    // Runs without the fake module on the loader's path.
+    void WithoutModule() { m_withModule = false; }
+    // The fake's call log goes into standard output, so both show in the order they happened.
+    void LogIntoOutput() { m_logIntoOutput = true; }
+
+    Result Run(const std::vector<std::string>& arguments);
+
+    const std::string& Root() const { return m_root; }
+
+private:
+    void WriteFile(const std::string& path, const std::string& content);
+
+    std::string m_root;
+    std::string m_script;
+    bool m_withModule = true;
+    bool m_logIntoOutput = false;
+};
+
+// A script with one slot holding a token that accepts the default PIN, and C_Sign output
+// that passes the GOST MAC check.
+std::string HealthyToken();
