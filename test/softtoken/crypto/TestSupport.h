@@ -28,6 +28,6 @@ private:
 };
 
 // Runs a shell command; returns its exit status and fills output with stdout and stderr.
-int Run(const std::string& command, std::string* output = nullptr);
+int RunCommand(const std::string& command, std::string* output = nullptr);
 
 }  // namespace softtoken::crypto::test
