@@ -1,0 +1,49 @@
+#include "KeyAccess.h"
+
+namespace softtoken {
+
+crypto::RsaKeyComponents KeyAccess::RsaComponents(const Object& key) {
+    crypto::RsaKeyComponents rsa;
+    rsa.modulus = key.Get(CKA_MODULUS);
+    rsa.publicExponent = key.Get(CKA_PUBLIC_EXPONENT);
+    if (key.Class() == CKO_PRIVATE_KEY) {
+        rsa.privateExponent = key.Get(CKA_PRIVATE_EXPONENT);
+        rsa.prime1 = key.Get(CKA_PRIME_1);
+        rsa.prime2 = key.Get(CKA_PRIME_2);
+        rsa.exponent1 = key.Get(CKA_EXPONENT_1);
+        rsa.exponent2 = key.Get(CKA_EXPONENT_2);
+        rsa.coefficient = key.Get(CKA_COEFFICIENT);
+    }
+    return rsa;
+}
+
+crypto::GostKeyComponents KeyAccess::GostComponents(const Object& key) {
+    crypto::GostKeyComponents gost;
+    (key.Class() == CKO_PRIVATE_KEY ? gost.privateValue : gost.publicValue) = key.Get(CKA_VALUE);
+    gost.paramsOid = key.Get(CKA_GOSTR3410_PARAMS);
+    gost.hashParamsOid = key.Get(CKA_GOSTR3411_PARAMS);
+    return gost;
+}
+
+crypto::KeyMaterial KeyAccess::Material(const Object& key) {
+    crypto::KeyMaterial material;
+    if (key.KeyType() == CKK_RSA) material.rsa = RsaComponents(key);
+    else if (key.KeyType() == CKK_GOSTR3410) material.gost = GostComponents(key);
+    else throw Pkcs11Error(CKR_KEY_TYPE_INCONSISTENT);
+    return material;
+}
+
+const crypto::Rsa::PrivateKey& KeyAccess::RsaPrivate(Object& key) {
+    if (!key.keyCache)
+        key.keyCache = std::make_shared<crypto::Rsa::PrivateKey>(crypto::Rsa::LoadPrivate(RsaComponents(key)));
+    return *std::static_pointer_cast<crypto::Rsa::PrivateKey>(key.keyCache);
+}
+
+const crypto::Rsa::PublicKey& KeyAccess::RsaPublic(Object& key) {
+    if (!key.keyCache)
+        key.keyCache = std::make_shared<crypto::Rsa::PublicKey>(
+            crypto::Rsa::LoadPublic(key.Get(CKA_MODULUS), key.Get(CKA_PUBLIC_EXPONENT)));
+    return *std::static_pointer_cast<crypto::Rsa::PublicKey>(key.keyCache);
+}
+
+}  // namespace softtoken

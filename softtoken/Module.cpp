@@ -1,0 +1,110 @@
+#include "Module.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace softtoken {
+namespace {
+
+constexpr CK_ULONG kMaxSlots = 64;
+
+}  // namespace
+
+Module& Module::Instance() {
+    static Module module;
+    return module;
+}
+
+CK_ULONG Module::SlotsFromEnvironment() {
+    const char* text = std::getenv("SOFTTOKEN_SLOTS");
+    if (text == nullptr || *text == '\0') return 1;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (errno != 0 || *end != '\0' || text[0] == '-') return 1;
+    return value > kMaxSlots ? kMaxSlots : value;
+}
+
+void Module::Initialize(const CK_C_INITIALIZE_ARGS* args) {
+    Require(!m_initialized, CKR_CRYPTOKI_ALREADY_INITIALIZED);
+    if (args != nullptr) {
+        Require(args->pReserved == nullptr, CKR_ARGUMENTS_BAD);
+        const int given = (args->CreateMutex != nullptr) + (args->DestroyMutex != nullptr) +
+                          (args->LockMutex != nullptr) + (args->UnlockMutex != nullptr);
+        Require(given == 0 || given == 4, CKR_ARGUMENTS_BAD);
+        // Only the system's own locking is available.
+        Require(given == 0 || (args->flags & CKF_OS_LOCKING_OK) != 0, CKR_CANT_LOCK);
+    }
+    const CK_ULONG slots = SlotsFromEnvironment();
+    auto store = std::make_unique<ObjectStore>(ObjectStore::DefaultPath());
+    std::vector<std::unique_ptr<Token>> tokens;
+    for (CK_SLOT_ID slot = 0; slot < slots; ++slot) tokens.push_back(std::make_unique<Token>(slot, *store));
+    m_tokens = std::move(tokens);
+    m_store = std::move(store);
+    m_initialized = true;
+}
+
+void Module::Finalize() {
+    Require(m_initialized, CKR_CRYPTOKI_NOT_INITIALIZED);
+    m_sessions.clear();
+    m_tokens.clear();
+    m_store.reset();
+    m_initialized = false;
+}
+
+Token& Module::TokenAt(CK_SLOT_ID slot) {
+    Require(slot < m_tokens.size(), CKR_SLOT_ID_INVALID);
+    return *m_tokens[slot];
+}
+
+Session& Module::SessionAt(CK_SESSION_HANDLE handle) {
+    auto it = m_sessions.find(handle);
+    Require(it != m_sessions.end(), CKR_SESSION_HANDLE_INVALID);
+    return *it->second;
+}
+
+CK_SESSION_HANDLE Module::OpenSession(CK_SLOT_ID slot, CK_FLAGS flags) {
+    Token& token = TokenAt(slot);
+    Require((flags & CKF_SERIAL_SESSION) != 0, CKR_SESSION_PARALLEL_NOT_SUPPORTED);
+    // The security officer's sessions are all read/write.
+    if (token.State() == Token::Login::SecurityOfficer)
+        Require((flags & CKF_RW_SESSION) != 0, CKR_SESSION_READ_WRITE_SO_EXISTS);
+    const CK_SESSION_HANDLE handle = m_nextSession++;
+    m_sessions[handle] = std::make_unique<Session>(handle, slot, flags & (CKF_SERIAL_SESSION | CKF_RW_SESSION));
+    return handle;
+}
+
+void Module::CloseSession(CK_SESSION_HANDLE handle) {
+    Session& session = SessionAt(handle);
+    const CK_SLOT_ID slot = session.Slot();
+    Token& token = TokenOf(session);
+    token.DestroySessionObjects(handle);
+    m_sessions.erase(handle);
+    // The login ends with the last session of the token.
+    if (SessionCount(slot, false) == 0 && token.State() != Token::Login::None) token.LogOut();
+}
+
+void Module::CloseAllSessions(CK_SLOT_ID slot) {
+    Token& token = TokenAt(slot);
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (it->second->Slot() == slot) it = m_sessions.erase(it);
+        else ++it;
+    }
+    token.DestroyAllSessionObjects();
+    if (token.State() != Token::Login::None) token.LogOut();
+}
+
+CK_ULONG Module::SessionCount(CK_SLOT_ID slot, bool readWriteOnly) const {
+    CK_ULONG count = 0;
+    for (const auto& [handle, session] : m_sessions)
+        if (session->Slot() == slot && (!readWriteOnly || session->IsReadWrite())) ++count;
+    return count;
+}
+
+std::shared_ptr<Object> Module::ObjectAt(const Session& session, CK_OBJECT_HANDLE handle) {
+    std::shared_ptr<Object> object = TokenOf(session).Find(handle);
+    Require(object != nullptr, CKR_OBJECT_HANDLE_INVALID);
+    return object;
+}
+
+}  // namespace softtoken

@@ -1,0 +1,49 @@
+#pragma once
+// The module's whole state in this process: whether it is initialised, the store, the token
+// of each slot and the open sessions. One lock serialises every call.
+#include "ObjectStore.h"
+#include "Session.h"
+#include "Token.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace softtoken {
+
+class Module {
+public:
+    static Module& Instance();
+
+    std::mutex& Mutex() { return m_mutex; }
+    void Initialize(const CK_C_INITIALIZE_ARGS* args);
+    void Finalize();
+    bool IsInitialized() const { return m_initialized; }
+
+    CK_ULONG SlotCount() const { return static_cast<CK_ULONG>(m_tokens.size()); }
+    Token& TokenAt(CK_SLOT_ID slot);
+    Session& SessionAt(CK_SESSION_HANDLE handle);
+    Token& TokenOf(const Session& session) { return *m_tokens.at(session.Slot()); }
+    ObjectStore& Store() { return *m_store; }
+
+    CK_SESSION_HANDLE OpenSession(CK_SLOT_ID slot, CK_FLAGS flags);
+    void CloseSession(CK_SESSION_HANDLE handle);
+    void CloseAllSessions(CK_SLOT_ID slot);
+    CK_ULONG SessionCount(CK_SLOT_ID slot, bool readWriteOnly) const;
+
+    // An object the session may use; CKR_OBJECT_HANDLE_INVALID for unknown or invisible ones.
+    std::shared_ptr<Object> ObjectAt(const Session& session, CK_OBJECT_HANDLE handle);
+
+private:
+    Module() = default;
+    static CK_ULONG SlotsFromEnvironment();
+
+    std::mutex m_mutex;
+    bool m_initialized = false;
+    std::unique_ptr<ObjectStore> m_store;
+    std::vector<std::unique_ptr<Token>> m_tokens;
+    std::map<CK_SESSION_HANDLE, std::unique_ptr<Session>> m_sessions;
+    CK_SESSION_HANDLE m_nextSession = 1;  // never reused within the process
+};
+
+}  // namespace softtoken

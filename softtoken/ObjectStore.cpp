@@ -1,0 +1,138 @@
+#include "ObjectStore.h"
+
+#include "Statement.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace softtoken {
+
+ObjectStore::ObjectStore(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw Pkcs11Error(CKR_DEVICE_ERROR);
+    }
+    try {
+        sqlite3_busy_timeout(m_db, 10000);
+        Exec("PRAGMA journal_mode=WAL");
+        // WAL with NORMAL survives the death of the process at any moment; only a power
+        // failure may lose the last commits, never consistency.
+        Exec("PRAGMA synchronous=NORMAL");
+        CreateSchema();
+    } catch (...) {
+        sqlite3_close(m_db);
+        throw;
+    }
+}
+
+ObjectStore::~ObjectStore() { sqlite3_close(m_db); }
+
+std::string ObjectStore::DefaultPath() {
+    if (const char* path = std::getenv("SOFTTOKEN_STORE"); path != nullptr && *path != '\0') return path;
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0')
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        base = std::string(home) + "/.local/share";
+    else
+        base = ".";
+    return base + "/tokentest/softtoken.db";
+}
+
+void ObjectStore::Exec(const std::string& sql) {
+    Require(sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK, CKR_DEVICE_ERROR);
+}
+
+void ObjectStore::CreateSchema() {
+    Exec("CREATE TABLE IF NOT EXISTS tokens (slot INTEGER PRIMARY KEY, initialized INTEGER NOT NULL,"
+         " label BLOB, serial TEXT, iterations INTEGER, so_salt BLOB, so_verifier BLOB, so_key BLOB,"
+         " user_salt BLOB, user_verifier BLOB, user_key BLOB, so_failures INTEGER NOT NULL DEFAULT 0,"
+         " user_failures INTEGER NOT NULL DEFAULT 0)");
+    Exec("CREATE TABLE IF NOT EXISTS objects (id INTEGER PRIMARY KEY AUTOINCREMENT, slot INTEGER NOT NULL,"
+         " clear BLOB NOT NULL, sealed BLOB NOT NULL)");
+    Exec("CREATE INDEX IF NOT EXISTS objects_slot ON objects(slot)");
+}
+
+long long ObjectStore::DataVersion() {
+    Statement query(m_db, "PRAGMA data_version");
+    return query.Step() ? query.Int(0) : 0;
+}
+
+TokenRecord ObjectStore::LoadToken(CK_SLOT_ID slot) {
+    TokenRecord record;
+    record.slot = slot;
+    Statement query(m_db,
+                    "SELECT initialized, label, serial, iterations, so_salt, so_verifier, so_key, user_salt,"
+                    " user_verifier, user_key, so_failures, user_failures FROM tokens WHERE slot = ?");
+    query.Bind(1, static_cast<long long>(slot));
+    if (!query.Step()) return record;
+    record.initialized = query.Int(0) != 0;
+    record.label = query.Blob(1);
+    record.serial = query.Text(2);
+    record.iterations = query.Int(3);
+    record.soSalt = query.Blob(4);
+    record.soVerifier = query.Blob(5);
+    record.soWrappedKey = query.Blob(6);
+    record.userSalt = query.Blob(7);
+    record.userVerifier = query.Blob(8);
+    record.userWrappedKey = query.Blob(9);
+    record.soFailures = query.Int(10);
+    record.userFailures = query.Int(11);
+    return record;
+}
+
+void ObjectStore::SaveToken(const TokenRecord& r) {
+    Statement update(m_db,
+                     "INSERT OR REPLACE INTO tokens (slot, initialized, label, serial, iterations, so_salt,"
+                     " so_verifier, so_key, user_salt, user_verifier, user_key, so_failures, user_failures)"
+                     " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    update.Bind(1, static_cast<long long>(r.slot)).Bind(2, r.initialized ? 1 : 0).Bind(3, r.label).Bind(4, r.serial);
+    update.Bind(5, r.iterations).Bind(6, r.soSalt).Bind(7, r.soVerifier).Bind(8, r.soWrappedKey);
+    update.Bind(9, r.userSalt).Bind(10, r.userVerifier).Bind(11, r.userWrappedKey);
+    update.Bind(12, r.soFailures).Bind(13, r.userFailures);
+    update.Run();
+}
+
+void ObjectStore::ResetToken(const TokenRecord& record) {
+    StoreTransaction transaction(*this);
+    Statement wipe(m_db, "DELETE FROM objects WHERE slot = ?");
+    wipe.Bind(1, static_cast<long long>(record.slot)).Run();
+    SaveToken(record);
+    transaction.Commit();
+}
+
+std::vector<StoredObject> ObjectStore::LoadObjects(CK_SLOT_ID slot) {
+    std::vector<StoredObject> objects;
+    Statement query(m_db, "SELECT id, clear, sealed FROM objects WHERE slot = ? ORDER BY id");
+    query.Bind(1, static_cast<long long>(slot));
+    while (query.Step()) objects.push_back({query.Int(0), query.Blob(1), query.Blob(2)});
+    return objects;
+}
+
+long long ObjectStore::InsertObject(CK_SLOT_ID slot, const Bytes& clear, const Bytes& sealed) {
+    Statement insert(m_db, "INSERT INTO objects (slot, clear, sealed) VALUES (?,?,?)");
+    insert.Bind(1, static_cast<long long>(slot)).Bind(2, clear).Bind(3, sealed).Run();
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+void ObjectStore::UpdateObject(long long id, const Bytes& clear, const Bytes& sealed) {
+    Statement update(m_db, "UPDATE objects SET clear = ?, sealed = ? WHERE id = ?");
+    update.Bind(1, clear).Bind(2, sealed).Bind(3, id).Run();
+}
+
+bool ObjectStore::DeleteObject(long long id) {
+    Statement remove(m_db, "DELETE FROM objects WHERE id = ?");
+    remove.Bind(1, id).Run();
+    return sqlite3_changes(m_db) > 0;
+}
+
+void ObjectStore::Begin() { Exec("BEGIN IMMEDIATE"); }
+void ObjectStore::Commit() { Exec("COMMIT"); }
+void ObjectStore::Rollback() noexcept { sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr); }
+
+}  // namespace softtoken

@@ -1,0 +1,85 @@
+#pragma once
+// The SQLite database that holds every token of the module: token records (label, PIN
+// verifiers, wrapped token keys, failure counters) and token objects. Each change is one
+// committed transaction, so a killed process leaves either all of a change or none of it.
+#include "Pkcs11Error.h"
+
+#include <sqlite3.h>
+
+#include <string>
+
+namespace softtoken {
+
+struct TokenRecord {
+    CK_SLOT_ID slot = 0;
+    bool initialized = false;
+    Bytes label;         // 32 bytes, blank padded
+    std::string serial;  // up to 16 characters
+    long long iterations = 0;
+    Bytes soSalt, soVerifier, soWrappedKey;
+    Bytes userSalt, userVerifier, userWrappedKey;
+    long long soFailures = 0;
+    long long userFailures = 0;
+};
+
+struct StoredObject {
+    long long id = 0;
+    Bytes clear;   // attributes kept in clear
+    Bytes sealed;  // attributes sealed under the token key (may be empty)
+};
+
+class ObjectStore {
+public:
+    explicit ObjectStore(const std::string& path);
+    ~ObjectStore();
+    ObjectStore(const ObjectStore&) = delete;
+    ObjectStore& operator=(const ObjectStore&) = delete;
+
+    // The store path from SOFTTOKEN_STORE, else under XDG_DATA_HOME or ~/.local/share.
+    static std::string DefaultPath();
+
+    // Changes whenever another connection commits; tells when cached objects are stale.
+    long long DataVersion();
+
+    TokenRecord LoadToken(CK_SLOT_ID slot);
+    void SaveToken(const TokenRecord& record);
+    // Wipes every object of the token and saves its new record in one transaction.
+    void ResetToken(const TokenRecord& record);
+
+    std::vector<StoredObject> LoadObjects(CK_SLOT_ID slot);
+    long long InsertObject(CK_SLOT_ID slot, const Bytes& clear, const Bytes& sealed);
+    void UpdateObject(long long id, const Bytes& clear, const Bytes& sealed);
+    // False when the row was already gone (another process destroyed it).
+    bool DeleteObject(long long id);
+
+    void Begin();
+    void Commit();
+    void Rollback() noexcept;
+
+private:
+    void Exec(const std::string& sql);
+    void CreateSchema();
+
+    sqlite3* m_db = nullptr;
+};
+
+// Rolls back an open transaction unless it was committed.
+class StoreTransaction {
+public:
+    explicit StoreTransaction(ObjectStore& store) : m_store(store) { m_store.Begin(); }
+    ~StoreTransaction() {
+        if (!m_done) m_store.Rollback();
+    }
+    void Commit() {
+        m_store.Commit();
+        m_done = true;
+    }
+    StoreTransaction(const StoreTransaction&) = delete;
+    StoreTransaction& operator=(const StoreTransaction&) = delete;
+
+private:
+    ObjectStore& m_store;
+    bool m_done = false;
+};
+
+}  // namespace softtoken

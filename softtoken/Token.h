@@ -1,0 +1,84 @@
+#pragma once
+// The token in one slot: its record in the store, the login state of this process, the
+// token key while someone is logged in, and the objects it holds (token objects cached from
+// the store, session objects in memory).
+#include "Object.h"
+#include "ObjectStore.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace softtoken {
+
+class Token {
+public:
+    enum class Login { None, User, SecurityOfficer };
+
+    static constexpr CK_ULONG kMinPinLength = 4;
+    static constexpr CK_ULONG kMaxPinLength = 32;
+    static constexpr long long kMaxFailures = 10;
+
+    Token(CK_SLOT_ID slot, ObjectStore& store);
+
+    CK_SLOT_ID Slot() const { return m_slot; }
+    Login State() const { return m_login; }
+    bool IsInitialized() const { return m_record.initialized; }
+    // Reloads the record and the token objects when another process has committed changes.
+    void Refresh();
+    void FillInfo(CK_TOKEN_INFO& info, CK_ULONG sessions, CK_ULONG rwSessions);
+
+    void Initialize(const Bytes& soPin, const Bytes& label);
+    void LogIn(CK_USER_TYPE user, const Bytes& pin);
+    void LogOut();
+    void InitUserPin(const Bytes& pin);
+    // Changes the PIN of whoever is logged in, or the user PIN when nobody is.
+    void ChangePin(const Bytes& oldPin, const Bytes& newPin);
+
+    // Objects: handles of token objects are their store rows; session objects get their own range.
+    bool IsVisible(const Object& object) const;
+    std::shared_ptr<Object> Find(CK_OBJECT_HANDLE handle);  // visible objects only, else null
+    std::vector<CK_OBJECT_HANDLE> Search(const Object::Map& query) const;
+    CK_OBJECT_HANDLE Add(Object object);
+    // Adds several objects at once: all of them or, on failure, none.
+    std::vector<CK_OBJECT_HANDLE> AddAll(std::vector<Object> objects);
+    void Update(CK_OBJECT_HANDLE handle, Object changed);
+    void Destroy(CK_OBJECT_HANDLE handle);
+    void DestroySessionObjects(CK_SESSION_HANDLE session);
+    void DestroyAllSessionObjects();
+    // Checks who may create or change an object of this kind here (private needs the user,
+    // the security officer makes public objects only).
+    void CheckMayWrite(const Object& object) const;
+
+    static void CheckPinLength(const Bytes& pin);
+
+private:
+    struct PinSlot {
+        Bytes* salt;
+        Bytes* verifier;
+        Bytes* wrappedKey;
+        long long* failures;
+        const char* context;
+    };
+    PinSlot PinOf(Login who);
+    std::optional<Bytes> UnlockWith(Login who, const Bytes& pin);  // token key, or none (counted)
+    void SetPin(Login who, const Bytes& pin, const Bytes& tokenKey);
+    void Reload();
+    std::shared_ptr<Object> FromStore(const StoredObject& stored) const;
+    void OpenSealed(Object& object) const;
+    void CloseSealed(Object& object) const;
+    std::pair<Bytes, Bytes> Split(const Object& object) const;
+    Bytes SealContext() const;
+    void Forget();
+
+    CK_SLOT_ID m_slot;
+    ObjectStore& m_store;
+    TokenRecord m_record;
+    long long m_version = -1;
+    Login m_login = Login::None;
+    Bytes m_tokenKey;
+    std::map<CK_OBJECT_HANDLE, std::shared_ptr<Object>> m_objects;
+    CK_OBJECT_HANDLE m_nextSessionObject;
+};
+
+}  // namespace softtoken

@@ -1,0 +1,13 @@
+#pragma once
+// Declarations of the module's five vendor entries (defined in EntryVendor.cpp).
+#include <p11-kit/pkcs11.h>
+
+extern "C" {
+CK_RV C_KTL_LoadCert(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG);
+CK_RV C_KTL_LoadX509Cert(CK_SESSION_HANDLE, const char*, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG);
+CK_RV C_KTL_CreateCSR(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR,
+                      CK_OBJECT_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG);
+CK_RV C_KTL_SignWithCert(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_OBJECT_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR,
+                         CK_ULONG, CK_ULONG, CK_ULONG, CK_ULONG);
+CK_RV C_KTL_VerifySignature(CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG);
+}
