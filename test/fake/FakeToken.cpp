@@ -168,7 +168,9 @@ CK_RV FakeToken::GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info)
     if (info == nullptr) return CKR_ARGUMENTS_BAD;
     std::memset(info, 0, sizeof(*info));
     std::memcpy(info->slotDescription, slot->description.data(), sizeof(info->slotDescription));
-    std::memset(info->manufacturerID, ' ', sizeof(info->manufacturerID));
+    // Text right after the description, so that a reader running past its 64 bytes shows.
+    const Bytes manufacturer = Padded("Fake manufacturer", sizeof(info->manufacturerID));
+    std::memcpy(info->manufacturerID, manufacturer.data(), manufacturer.size());
     info->flags = CKF_REMOVABLE_DEVICE | (slot->present ? CKF_TOKEN_PRESENT : 0);
     return CKR_OK;
 }

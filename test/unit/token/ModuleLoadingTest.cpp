@@ -1,0 +1,139 @@
+// Loading the module by its bare file name, in a process that has not loaded any module yet.
+// CTest runs each suite with LD_LIBRARY_PATH naming one directory: empty, a library without
+// C_GetFunctionList, one whose C_GetFunctionList fails, or the scripted fake module.
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "ConsoleScript.h"
+#include "support/CustomException.h"
+#include "support/PKCSException.h"
+#include "token/TokenOperator.h"
+
+namespace {
+
+const char kModule[] = "libnimb_pkcs11_main.so";
+
+bool ModuleStillLoaded()
+{
+    void* handle = dlopen(kModule, RTLD_LAZY | RTLD_NOLOAD);
+    if (handle == nullptr) return false;
+    dlclose(handle);
+    return true;
+}
+
+TEST(MissingModule, LoaderTextOnStandardErrorAndExitStatus1)
+{
+    CTokenOperator op;
+    // The whole of standard error, with no line end after the loader's text.
+    EXPECT_EXIT(
+        {
+            try {
+                op.Initialize();
+            } catch (...) {
+                std::_Exit(3);
+            }
+        },
+        ::testing::ExitedWithCode(1), "^libnimb_pkcs11_main\\.so: cannot open shared object file: No such file or directory$");
+}
+
+TEST(ModuleWithoutFunctionList, MissingEntryIsReportedAndTheLibraryClosed)
+{
+    CTokenOperator op;
+    try {
+        op.Initialize();
+        ADD_FAILURE() << "no exception";
+    } catch (const CustomException& e) {
+        EXPECT_STREQ(e.what(), "Function \"C_GetFunctionList\" was not found in PKCS library.");
+    }
+    EXPECT_FALSE(ModuleStillLoaded());
+}
+
+TEST(FailingFunctionList, ResultIsThrownAndTheLibraryClosed)
+{
+    CTokenOperator op;
+    try {
+        op.Initialize();
+        ADD_FAILURE() << "no exception";
+    } catch (const CPKCSException& e) {
+        EXPECT_EQ(e.m_rv, CKR_FUNCTION_FAILED);
+        EXPECT_EQ(e.m_function, "CTokenOperator::InitPkcsFunctionList");
+    }
+    EXPECT_FALSE(ModuleStillLoaded());
+}
+
+// The fake module, scripted through its environment, in a fresh temporary directory.
+class ScriptedModule : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tokentest-loading-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override
+    {
+        unsetenv("FAKE_PKCS11_SCRIPT");
+        unsetenv("FAKE_PKCS11_LOG");
+        std::remove(Path("script").c_str());
+        std::remove(Path("log").c_str());
+        rmdir(m_dir.c_str());
+    }
+    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    void Script(const std::string& text)
+    {
+        std::ofstream(Path("script")) << text;
+        setenv("FAKE_PKCS11_SCRIPT", Path("script").c_str(), 1);
+        setenv("FAKE_PKCS11_LOG", Path("log").c_str(), 1);
+    }
+    std::string Log() const
+    {
+        std::ifstream in(Path("log"));
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::string m_dir;
+};
+
+TEST_F(ScriptedModule, RefusedInitializationIsThrownAndTheLibraryClosed)
+{
+    Script("fail C_Initialize CKR_CRYPTOKI_ALREADY_INITIALIZED\n");
+    CTokenOperator op;
+    try {
+        op.Initialize();
+        ADD_FAILURE() << "no exception";
+    } catch (const CPKCSException& e) {
+        EXPECT_EQ(e.m_rv, 0x191u);
+        EXPECT_EQ(e.m_function, "CTokenOperator::CTokenOperator");
+    }
+    EXPECT_FALSE(ModuleStillLoaded());
+    EXPECT_EQ(Log(), "C_GetFunctionList rv=CKR_OK args=\nC_Initialize rv=CKR_CRYPTOKI_ALREADY_INITIALIZED args=0\n");
+}
+
+TEST_F(ScriptedModule, FinalizeWithFailingCallsIsSilentAndStillUnloads)
+{
+    Script("slot 4 present Reader\nfail C_CloseAllSessions CKR_DEVICE_ERROR\nfail C_Finalize CKR_GENERAL_ERROR\n");
+    CTokenOperator op;
+    op.Initialize();
+    ASSERT_TRUE(ModuleStillLoaded());
+    op.SetCurrentSlot(4);
+    ConsoleScript console;
+    EXPECT_NO_THROW(op.Finalize());
+    EXPECT_EQ(console.Output(), "");
+    EXPECT_FALSE(ModuleStillLoaded());
+    EXPECT_EQ(Log(),
+              "C_GetFunctionList rv=CKR_OK args=\n"
+              "C_Initialize rv=CKR_OK args=0\n"
+              "C_CloseAllSessions rv=CKR_DEVICE_ERROR args=4\n"
+              "C_Finalize rv=CKR_GENERAL_ERROR args=\n");
+}
+
+}  // namespace
