@@ -28,7 +28,11 @@ protected:
         EXPECT_EQ(m_tests->GostOperator().CurrentSession(), session);
     }
 
-    static CK_SESSION_HANDLE LastOpenedSession() { return fake::OpenSessions().back(); }
+    static CK_SESSION_HANDLE LastOpenedSession()
+    {
+        const std::vector<CK_SESSION_HANDLE> sessions = fake::OpenSessions();
+        return sessions.empty() ? 0 : sessions.back();
+    }
 };
 
 TEST_F(TestsOperator, LoadsTheModuleOnceAndLendsIt)
