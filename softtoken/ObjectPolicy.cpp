@@ -247,7 +247,7 @@ void ObjectPolicy::Complete(Object& object, Origin origin) {
         Require((rule->flags & forbidden) == 0, CKR_ATTRIBUTE_READ_ONLY);
     }
     const CK_OBJECT_CLASS objectClass = object.Class();
-    if (objectClass == CKO_CERTIFICATE)
+    if (objectClass == CKO_CERTIFICATE && object.Has(CKA_CERTIFICATE_TYPE))
         Require(object.Ulong(CKA_CERTIFICATE_TYPE) == CKC_X_509, CKR_ATTRIBUTE_VALUE_INVALID);
     if (IsKeyClass(objectClass) && !object.Has(CKA_PRIVATE)) object.SetBool(CKA_PRIVATE, true);
     if (object.Has(CKA_GOST28147_PARAMS) == false && object.KeyType() == CKK_GOST28147 && objectClass == CKO_SECRET_KEY)

@@ -1,0 +1,183 @@
+// The library as a whole: initialisation rules, the function list, slots, token and
+// mechanism information, and argument checks in the standard's order.
+#include "SoftTokenFixture.h"
+
+#include <cstring>
+#include <string>
+
+namespace softtoken_test {
+namespace {
+
+std::string Field(const unsigned char* field, size_t size) { return std::string(field, field + size); }
+
+TEST_F(SoftTokenTest, InitializeAndFinalizeFollowTheStandardRules) {
+    EXPECT_RV(CKR_CRYPTOKI_ALREADY_INITIALIZED, f->C_Initialize(nullptr));
+    int reserved = 0;
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_Finalize(&reserved));
+    ASSERT_RV(CKR_OK, f->C_Finalize(nullptr));
+    EXPECT_RV(CKR_CRYPTOKI_NOT_INITIALIZED, f->C_Finalize(nullptr));
+    CK_ULONG count = 0;
+    EXPECT_RV(CKR_CRYPTOKI_NOT_INITIALIZED, f->C_GetSlotList(CK_TRUE, nullptr, &count));
+    EXPECT_RV(CKR_CRYPTOKI_NOT_INITIALIZED, vendor->C_KTL_VerifySignature(nullptr, 0, nullptr, 0));
+
+    CK_C_INITIALIZE_ARGS args{};
+    args.pReserved = &reserved;
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_Initialize(&args));
+    args = {};
+    args.flags = CKF_OS_LOCKING_OK;
+    EXPECT_RV(CKR_OK, f->C_Initialize(&args));
+}
+
+TEST_F(SoftTokenTest, FunctionListHasEveryStandardAndVendorEntry) {
+    EXPECT_EQ(2, f->version.major);
+    // Every pointer after the version, standard and vendor entries alike, is set.
+    const size_t entries = (sizeof(CK_KTL_FUNCTION_LIST) - offsetof(CK_FUNCTION_LIST, C_Initialize)) / sizeof(void*);
+    EXPECT_EQ(73u, entries);
+    auto* pointers = reinterpret_cast<void**>(reinterpret_cast<char*>(vendor) + offsetof(CK_FUNCTION_LIST, C_Initialize));
+    for (size_t i = 0; i < entries; ++i) EXPECT_NE(nullptr, pointers[i]) << "entry " << i;
+    CK_FUNCTION_LIST* again = nullptr;
+    EXPECT_RV(CKR_OK, f->C_GetFunctionList(&again));
+    EXPECT_EQ(f, again);
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_GetFunctionList(nullptr));
+}
+
+TEST_F(SoftTokenTest, OneSlotByDefaultWithItsDescription) {
+    CK_ULONG count = 0;
+    ASSERT_RV(CKR_OK, f->C_GetSlotList(CK_TRUE, nullptr, &count));
+    ASSERT_EQ(1u, count);
+    CK_SLOT_ID slots[2] = {99, 99};
+    count = 0;
+    EXPECT_RV(CKR_BUFFER_TOO_SMALL, f->C_GetSlotList(CK_TRUE, slots, &count));
+    EXPECT_EQ(1u, count);
+    ASSERT_RV(CKR_OK, f->C_GetSlotList(CK_TRUE, slots, &count));
+    EXPECT_EQ(0u, slots[0]);
+
+    CK_SLOT_INFO info;
+    ASSERT_RV(CKR_OK, f->C_GetSlotInfo(0, &info));
+    std::string expected = "tokentest software slot 0";
+    expected.resize(64, ' ');
+    EXPECT_EQ(expected, Field(info.slotDescription, 64));
+    EXPECT_TRUE(info.flags & CKF_TOKEN_PRESENT);
+    EXPECT_RV(CKR_SLOT_ID_INVALID, f->C_GetSlotInfo(1, &info));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_GetSlotInfo(0, nullptr));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_GetSlotList(CK_TRUE, nullptr, nullptr));
+}
+
+TEST_F(SoftTokenTest, SlotCountComesFromTheEnvironment) {
+    for (CK_ULONG slots : {0ul, 3ul}) {
+        ASSERT_RV(CKR_OK, f->C_Finalize(nullptr));
+        setenv("SOFTTOKEN_SLOTS", std::to_string(slots).c_str(), 1);
+        ASSERT_RV(CKR_OK, f->C_Initialize(nullptr));
+        CK_ULONG count = 99;
+        ASSERT_RV(CKR_OK, f->C_GetSlotList(CK_TRUE, nullptr, &count));
+        EXPECT_EQ(slots, count);
+    }
+    CK_SLOT_INFO info;
+    ASSERT_RV(CKR_OK, f->C_GetSlotInfo(2, &info));
+    EXPECT_EQ("tokentest software slot 2 ", Field(info.slotDescription, 26));
+}
+
+TEST_F(SoftTokenTest, TokenInfoTellsTheTruth) {
+    CK_TOKEN_INFO info;
+    ASSERT_RV(CKR_OK, f->C_GetTokenInfo(0, &info));
+    EXPECT_FALSE(info.flags & CKF_TOKEN_INITIALIZED);
+    EXPECT_FALSE(info.flags & CKF_USER_PIN_INITIALIZED);
+    EXPECT_TRUE(info.flags & CKF_RNG);
+    EXPECT_TRUE(info.flags & CKF_LOGIN_REQUIRED);
+    EXPECT_EQ("tokentest", Field(info.manufacturerID, 9));
+    EXPECT_EQ("softtoken", Field(info.model, 9));
+
+    InitToken();
+    CK_SESSION_HANDLE session = Open();
+    Open(false);
+    ASSERT_RV(CKR_OK, f->C_GetTokenInfo(0, &info));
+    EXPECT_TRUE(info.flags & CKF_TOKEN_INITIALIZED);
+    EXPECT_TRUE(info.flags & CKF_USER_PIN_INITIALIZED);
+    EXPECT_EQ("KORVEL Token                    ", Field(info.label, 32));
+    EXPECT_EQ(2u, info.ulSessionCount);
+    EXPECT_EQ(1u, info.ulRwSessionCount);
+    EXPECT_EQ(4u, info.ulMinPinLen);
+    EXPECT_EQ(32u, info.ulMaxPinLen);
+
+    EXPECT_RV(CKR_PIN_INCORRECT, Login(session, CKU_USER, {'0', '0', '0', '0'}));
+    ASSERT_RV(CKR_OK, f->C_GetTokenInfo(0, &info));
+    EXPECT_TRUE(info.flags & CKF_USER_PIN_COUNT_LOW);
+    EXPECT_FALSE(info.flags & CKF_USER_PIN_LOCKED);
+    EXPECT_RV(CKR_SLOT_ID_INVALID, f->C_GetTokenInfo(7, &info));
+}
+
+TEST_F(SoftTokenTest, MechanismsListExactlyWhatIsImplemented) {
+    CK_ULONG count = 0;
+    ASSERT_RV(CKR_OK, f->C_GetMechanismList(0, nullptr, &count));
+    std::vector<CK_MECHANISM_TYPE> types(count);
+    ASSERT_RV(CKR_OK, f->C_GetMechanismList(0, types.data(), &count));
+    struct Expected {
+        CK_MECHANISM_TYPE type;
+        CK_ULONG min, max;
+        CK_FLAGS flags;
+    };
+    const Expected expected[] = {
+        {CKM_RSA_PKCS_KEY_PAIR_GEN, 1024, 4096, CKF_GENERATE_KEY_PAIR},
+        {CKM_RSA_PKCS, 1024, 4096, CKF_SIGN | CKF_VERIFY},
+        {CKM_SHA256_RSA_PKCS, 1024, 4096, CKF_SIGN | CKF_VERIFY},
+        {CKM_GOSTR3410_KEY_PAIR_GEN, 256, 256, CKF_GENERATE_KEY_PAIR},
+        {CKM_GOSTR3410, 256, 256, CKF_SIGN | CKF_VERIFY},
+        {CKM_GOSTR3410_WITH_GOSTR3411, 256, 256, CKF_SIGN | CKF_VERIFY},
+        {CKM_GOST28147_KEY_GEN, 32, 32, CKF_GENERATE},
+        {CKM_GOST28147_MAC, 32, 32, CKF_SIGN | CKF_VERIFY},
+    };
+    ASSERT_EQ(std::size(expected), count);
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.type);
+        CK_MECHANISM_INFO info;
+        ASSERT_RV(CKR_OK, f->C_GetMechanismInfo(0, e.type, &info));
+        EXPECT_EQ(e.min, info.ulMinKeySize);
+        EXPECT_EQ(e.max, info.ulMaxKeySize);
+        EXPECT_EQ(e.flags, info.flags);
+    }
+    CK_MECHANISM_INFO info;
+    EXPECT_RV(CKR_MECHANISM_INVALID, f->C_GetMechanismInfo(0, CKM_MD5, &info));
+    EXPECT_RV(CKR_SLOT_ID_INVALID, f->C_GetMechanismInfo(3, CKM_RSA_PKCS, &info));
+}
+
+// Null pointers come before unknown sessions, which come before missing operations.
+TEST_F(SoftTokenTest, ArgumentsAreCheckedInTheStandardOrder) {
+    const CK_SESSION_HANDLE unknown = 12345;
+    CK_ULONG length = 0;
+    CK_OBJECT_HANDLE handle = 0;
+    CK_BYTE data[4] = {};
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, nullptr));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_GetSessionInfo(unknown, nullptr));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_FindObjects(unknown, nullptr, 1, &length));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_SignInit(unknown, nullptr, 1));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_Sign(unknown, data, 4, nullptr, nullptr));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_CreateObject(unknown, nullptr, 1, &handle));
+    EXPECT_RV(CKR_SESSION_HANDLE_INVALID, f->C_Sign(unknown, data, 4, nullptr, &length));
+    EXPECT_RV(CKR_SESSION_HANDLE_INVALID, f->C_FindObjectsFinal(unknown));
+    EXPECT_RV(CKR_SESSION_HANDLE_INVALID, f->C_CloseSession(unknown));
+    EXPECT_RV(CKR_SESSION_HANDLE_INVALID, f->C_EncryptInit(unknown, nullptr, 0));
+
+    CK_SESSION_HANDLE session = LoginUser();
+    EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, f->C_Sign(session, data, 4, nullptr, &length));
+    EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, f->C_Verify(session, data, 4, data, 4));
+    EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, f->C_FindObjects(session, &handle, 1, &length));
+    EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, f->C_FindObjectsFinal(session));
+    EXPECT_RV(CKR_OBJECT_HANDLE_INVALID, f->C_DestroyObject(session, 999));
+    CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
+    EXPECT_RV(CKR_KEY_HANDLE_INVALID, f->C_SignInit(session, &mechanism, 999));
+    EXPECT_RV(CKR_FUNCTION_NOT_SUPPORTED, f->C_EncryptInit(session, &mechanism, 0));
+    EXPECT_RV(CKR_FUNCTION_NOT_SUPPORTED, f->C_CopyObject(session, 0, nullptr, 0, &handle));
+}
+
+TEST_F(SoftTokenTest, RandomBytesDiffer) {
+    CK_SESSION_HANDLE session = LoginUser();
+    Bytes first(32), second(32);
+    ASSERT_RV(CKR_OK, f->C_GenerateRandom(session, first.data(), first.size()));
+    ASSERT_RV(CKR_OK, f->C_GenerateRandom(session, second.data(), second.size()));
+    EXPECT_NE(first, second);
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_GenerateRandom(session, nullptr, 4));
+    EXPECT_RV(CKR_OK, f->C_GenerateRandom(session, nullptr, 0));
+}
+
+}  // namespace
+}  // namespace softtoken_test
