@@ -75,7 +75,9 @@ struct Call {
 };
 
 // Empty state: no slots, no objects, no faults, no calls, PINs "52816037" for both users,
-// no user logged in, default outputs.
+// no user logged in, default outputs, C_Initialize not yet called. Other entries do not
+// check for C_Initialize; C_Finalize closes every session. Objects belong to the one token
+// model, whatever the slot; C_InitToken clears them all. C_GetFunctionList is recorded too.
 void Reset();
 
 // A slot. The description is given byte for byte: shorter than 64 bytes is blank-padded,
@@ -104,7 +106,11 @@ void Fail(const std::string& entry, CK_RV rv, int fromCall = 1, bool once = fals
 // C_KTL_SignWithCert 128 bytes 0xA5.
 void SetOutput(const std::string& entry, const Bytes& output);
 // Makes the size query of that entry report this length instead of the output's size
-// (0 or huge lengths); a second call with a buffer still gets at most that many bytes.
+// (0 or huge lengths); a second call with a buffer still gets at most that many bytes, and
+// never more than the *length it gives. Without it, a buffer shorter than the output gets
+// CKR_BUFFER_TOO_SMALL. "C_GetSlotList" works the same way: its count query reports the
+// length, and a second call whose count is below the real number of slots gets
+// CKR_BUFFER_TOO_SMALL with nothing written (a slot list that grew between the calls).
 void SetReportedLength(const std::string& entry, CK_ULONG length);
 
 // Open sessions (handles are never reused) and the user logged in, if any.

@@ -20,6 +20,8 @@
 //   pin user 1234
 //   object CKA_CLASS=0100000000000000 CKA_ID=3b CKA_LABEL=
 //   fail C_Logout CKR_DEVICE_ERROR from 2 once
+// A script that cannot be read makes C_GetFunctionList answer CKR_GENERAL_ERROR, with the
+// reason ("fake PKCS#11 module: line 3: ...") on standard error.
 //
 // Log (file named by FAKE_PKCS11_LOG): one line per call, appended and flushed at once:
 //   <entry> rv=<CKR_ name or 0x hex> args=<decimal,...>[ bufs=<item,...>][ tpls=<template|...>]

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,8 @@ struct SlotAnswer {
     int prompts;
     const char* left;   // input left for the next read
 };
+
+void PrintTo(const SlotAnswer& a, std::ostream* out) { *out << "input \"" << a.input << "\""; }
 
 class SlotDialogue : public TokenOperatorTest, public ::testing::WithParamInterface<SlotAnswer> {};
 
@@ -192,6 +195,8 @@ struct ModuleError {
     std::function<void(CTokenOperator&)> action;
     const char* function;
 };
+
+void PrintTo(const ModuleError& e, std::ostream* out) { *out << e.entry << " call " << e.fromCall; }
 
 class ModuleErrors : public TokenOperatorTest, public ::testing::WithParamInterface<ModuleError> {};
 
@@ -319,6 +324,8 @@ struct PinInput {
     const char* output;
     const char* left;
 };
+
+void PrintTo(const PinInput& p, std::ostream* out) { *out << "input \"" << p.input << "\""; }
 
 class PinEntry : public TokenOperatorTest, public ::testing::WithParamInterface<PinInput> {};
 
