@@ -30,6 +30,8 @@ struct CertCase {
     bool gost;
 };
 
+void PrintTo(const CertCase& c, std::ostream* out) { *out << c.file; }
+
 class CertificateFixture : public ::testing::TestWithParam<CertCase> {};
 
 TEST_P(CertificateFixture, ParsesTheSelfSignedCa) {
@@ -85,6 +87,8 @@ struct P12Case {
     const char* ca;
     bool gost;
 };
+
+void PrintTo(const P12Case& c, std::ostream* out) { *out << c.file; }
 
 class Pkcs12Fixture : public ::testing::TestWithParam<P12Case> {
 protected:

@@ -17,6 +17,8 @@ struct MacCase {
     const char* mac;
 };
 
+void PrintTo(const MacCase& c, std::ostream* out) { *out << c.name; }
+
 // Four vectors computed by an independent implementation, the empty-data rule, and the
 // utility's own constant (the key and phrase it stores and MACs on every pass).
 const MacCase kMacCases[] = {

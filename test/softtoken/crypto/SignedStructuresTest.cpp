@@ -44,6 +44,8 @@ struct Algorithm {
     const char* p12;             // the conf/ file with a key and certificate
 };
 
+void PrintTo(const Algorithm& a, std::ostream* out) { *out << a.name; }
+
 const Algorithm kAlgorithms[] = {
     {"Rsa", [] { return KeyMaterial{Rsa::Generate(1024, {}), std::nullopt}; }, "", "sha256WithRSAEncryption",
      "clientTest2.p12"},

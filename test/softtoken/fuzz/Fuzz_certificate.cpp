@@ -1,0 +1,14 @@
+// Feeds arbitrary bytes to the certificate parser: it must answer or throw a CryptoError.
+#include "crypto/Certificate.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    softtoken::crypto::Bytes der(data, data + size);
+    try {
+        softtoken::crypto::Certificate::Parse(der);
+    } catch (const softtoken::crypto::CryptoError&) {
+    }
+    return 0;
+}
