@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "SignatureTestSupport.h"
+#include "support/CustomException.h"
 #include "support/PKCSException.h"
 
 namespace {
@@ -132,3 +133,42 @@ INSTANTIATE_TEST_SUITE_P(Sites, FailureNameTest, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.title); });
 
 }  // namespace
+
+// A module whose list lacks a vendor entry gets a named error instead of a call through null.
+TEST_F(SignatureOperatorTest, MissingVendorEntryIsNamed)
+{
+    AddKey(CKO_PUBLIC_KEY, kKeyPairId);
+    AddKey(CKO_PRIVATE_KEY, kKeyPairId);
+    AddKey(CKO_CERTIFICATE, kCertificateId);
+    CK_KTL_FUNCTION_LIST list = *reinterpret_cast<const CK_KTL_FUNCTION_LIST*>(m_owner.FunctionList());
+    m_rsa.Initialize(m_owner.ModuleHandle(), &list.standard);
+
+    struct Case {
+        void (*clear)(CK_KTL_FUNCTION_LIST&);
+        void (CRsaSignatureOperator::*run)();
+        const char* message;
+    };
+    const Case cases[] = {
+        {[](CK_KTL_FUNCTION_LIST& l) { l.C_KTL_CreateCSR = nullptr; }, &CRsaSignatureOperator::GenerateCSR,
+         "Function \"C_KTL_CreateCSR\" was not found in PKCS library."},
+        {[](CK_KTL_FUNCTION_LIST& l) { l.C_KTL_SignWithCert = nullptr; },
+         &CRsaSignatureOperator::SignAndVerifyWithCertificate,
+         "Function \"C_KTL_SignWithCert\" was not found in PKCS library."},
+        {[](CK_KTL_FUNCTION_LIST& l) { l.C_KTL_VerifySignature = nullptr; },
+         &CRsaSignatureOperator::SignAndVerifyWithCertificate,
+         "Function \"C_KTL_VerifySignature\" was not found in PKCS library."},
+    };
+    const CK_KTL_FUNCTION_LIST complete = list;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        list = complete;
+        c.clear(list);
+        CCoutCapture console;
+        try {
+            (m_rsa.*c.run)();
+            ADD_FAILURE() << "no exception";
+        } catch (const CustomException& e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+    }
+}
