@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, CsrBase64Test,
                          ::testing::Values(0, 1, 2, 3, 53, 54, 55, 108, 1000, 16u * 1024 * 1024 + 100),
                          ::testing::PrintToStringParamName());
 
-TEST(CsrBase64LayoutTest, LineBreaksFallAsSpecified)
+TEST(CsrBase64LayoutTest, LineBreaksFollowCompleteGroups)
 {
     CScopedWorkDir dir;
     COpenRsa op;
