@@ -23,14 +23,27 @@ ObjectStore::ObjectStore(const std::string& path) {
         // WAL with NORMAL survives the death of the process at any moment; only a power
         // failure may lose the last commits, never consistency.
         Exec("PRAGMA synchronous=NORMAL");
+        // Fewer, larger checkpoints: each one waits for the disk.
+        Exec("PRAGMA wal_autocheckpoint=4000");
         CreateSchema();
     } catch (...) {
+        m_statements.clear();
         sqlite3_close(m_db);
         throw;
     }
 }
 
-ObjectStore::~ObjectStore() { sqlite3_close(m_db); }
+ObjectStore::~ObjectStore() {
+    m_statements.clear();
+    sqlite3_close(m_db);
+}
+
+Statement& ObjectStore::Cached(const char* sql) {
+    std::unique_ptr<Statement>& statement = m_statements[sql];
+    if (!statement) statement = std::make_unique<Statement>(m_db, sql);
+    statement->Reset();
+    return *statement;
+}
 
 std::string ObjectStore::DefaultPath() {
     if (const char* path = std::getenv("SOFTTOKEN_STORE"); path != nullptr && *path != '\0') return path;
@@ -59,8 +72,10 @@ void ObjectStore::CreateSchema() {
 }
 
 long long ObjectStore::DataVersion() {
-    Statement query(m_db, "PRAGMA data_version");
-    return query.Step() ? query.Int(0) : 0;
+    Statement& query = Cached("PRAGMA data_version");
+    const long long version = query.Step() ? query.Int(0) : 0;
+    query.Reset();
+    return version;
 }
 
 TokenRecord ObjectStore::LoadToken(CK_SLOT_ID slot) {
@@ -115,24 +130,24 @@ std::vector<StoredObject> ObjectStore::LoadObjects(CK_SLOT_ID slot) {
 }
 
 long long ObjectStore::InsertObject(CK_SLOT_ID slot, const Bytes& clear, const Bytes& sealed) {
-    Statement insert(m_db, "INSERT INTO objects (slot, clear, sealed) VALUES (?,?,?)");
+    Statement& insert = Cached("INSERT INTO objects (slot, clear, sealed) VALUES (?,?,?)");
     insert.Bind(1, static_cast<long long>(slot)).Bind(2, clear).Bind(3, sealed).Run();
     return sqlite3_last_insert_rowid(m_db);
 }
 
 void ObjectStore::UpdateObject(long long id, const Bytes& clear, const Bytes& sealed) {
-    Statement update(m_db, "UPDATE objects SET clear = ?, sealed = ? WHERE id = ?");
+    Statement& update = Cached("UPDATE objects SET clear = ?, sealed = ? WHERE id = ?");
     update.Bind(1, clear).Bind(2, sealed).Bind(3, id).Run();
 }
 
 bool ObjectStore::DeleteObject(long long id) {
-    Statement remove(m_db, "DELETE FROM objects WHERE id = ?");
+    Statement& remove = Cached("DELETE FROM objects WHERE id = ?");
     remove.Bind(1, id).Run();
     return sqlite3_changes(m_db) > 0;
 }
 
-void ObjectStore::Begin() { Exec("BEGIN IMMEDIATE"); }
-void ObjectStore::Commit() { Exec("COMMIT"); }
+void ObjectStore::Begin() { Cached("BEGIN IMMEDIATE").Run(); }
+void ObjectStore::Commit() { Cached("COMMIT").Run(); }
 void ObjectStore::Rollback() noexcept { sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr); }
 
 }  // namespace softtoken

@@ -6,6 +6,8 @@
 
 #include <sqlite3.h>
 
+#include <map>
+#include <memory>
 #include <string>
 
 namespace softtoken {
@@ -57,10 +59,13 @@ public:
     void Rollback() noexcept;
 
 private:
+    class Statement& Cached(const char* sql);
     void Exec(const std::string& sql);
     void CreateSchema();
 
     sqlite3* m_db = nullptr;
+    // Prepared once, reused by every call: statements must go before the connection.
+    std::map<const char*, std::unique_ptr<class Statement>> m_statements;
 };
 
 // Rolls back an open transaction unless it was committed.

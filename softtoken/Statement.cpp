@@ -8,6 +8,11 @@ Statement::Statement(sqlite3* db, const std::string& sql) : m_db(db) {
 
 Statement::~Statement() { sqlite3_finalize(m_stmt); }
 
+void Statement::Reset() {
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
 Statement& Statement::Bind(int index, long long value) {
     Require(sqlite3_bind_int64(m_stmt, index, value) == SQLITE_OK, CKR_DEVICE_ERROR);
     return *this;

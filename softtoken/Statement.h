@@ -15,6 +15,8 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
+    // Makes a used statement ready to run again with new bindings.
+    void Reset();
     Statement& Bind(int index, long long value);
     Statement& Bind(int index, const Bytes& value);
     Statement& Bind(int index, const std::string& value);

@@ -28,25 +28,6 @@ Bytes Der::Concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-bool Der::Read(const Bytes& der, size_t& offset, unsigned char& tag, Bytes& content) {
-    size_t at = offset;
-    if (der.size() - at < 2 || at > der.size()) return false;
-    tag = der[at++];
-    size_t length = der[at++];
-    if (length & 0x80) {
-        size_t count = length & 0x7F;
-        if (count == 0 || count > sizeof(size_t) || der.size() - at < count) return false;
-        length = 0;
-        for (size_t i = 0; i < count; ++i) length = (length << 8) | der[at++];
-        if (length < 0x80) return false;
-    }
-    if (der.size() - at < length) return false;
-    content.assign(der.begin() + static_cast<std::ptrdiff_t>(at),
-                   der.begin() + static_cast<std::ptrdiff_t>(at + length));
-    offset = at + length;
-    return true;
-}
-
 std::string Der::OidText(const Bytes& der) {
     if (der.empty() || der.size() > 64 || der[0] != kOid) return {};
     const unsigned char* p = der.data();

@@ -20,10 +20,6 @@ public:
     static Bytes Tlv(unsigned char tag, const Bytes& content);
     static Bytes Concat(std::initializer_list<Bytes> parts);
 
-    // Reads the element at offset: its tag and content; offset moves past it. False when the
-    // element is cut off or uses a form DER does not allow.
-    static bool Read(const Bytes& der, size_t& offset, unsigned char& tag, Bytes& content);
-
     // Dotted text of a DER OID ("1.2.643.2.2.35.1"); empty when der is not exactly one OID.
     static std::string OidText(const Bytes& der);
     // DER of a dotted OID; empty when the text is not an OID.

@@ -67,6 +67,10 @@ EvpPkeyPtr GostKeys::LoadPrivate(const Bytes& privateValue, const Bytes& paramsO
     const unsigned char* p = info.data();
     EvpPkeyPtr key(d2i_PrivateKey(NID_id_GostR3410_2001, nullptr, &p, static_cast<long>(info.size())));
     if (!key) ThrowCrypto(CKR_ATTRIBUTE_VALUE_INVALID, "the engine refused the GOST private key");
+    // The engine takes any 256-bit value; a private key is below the group order.
+    const BIGNUM* d = EC_KEY_get0_private_key(EcKey(key.get()));
+    if (d == nullptr || BN_cmp(d, EC_GROUP_get0_order(EC_KEY_get0_group(EcKey(key.get())))) >= 0)
+        ThrowCrypto(CKR_ATTRIBUTE_VALUE_INVALID, "a GOST private value is below the group order");
     ERR_clear_error();
     return key;
 }
