@@ -222,6 +222,10 @@ TEST(GostR3410, WrongLengthsAndValuesGiveCodesNotAborts) {
     GostKeyComponents zeroKey = key;
     zeroKey.privateValue.assign(32, 0);
     EXPECT_EQ(ErrorOf([&] { GostR3410::Sign(zeroKey, Bytes(32, 1)); }), CKR_ATTRIBUTE_VALUE_INVALID);
+    GostKeyComponents largeKey = key;
+    largeKey.privateValue.assign(32, 0xFF);  // above q
+    EXPECT_EQ(ErrorOf([&] { GostR3410::Sign(largeKey, Bytes(32, 1)); }), CKR_ATTRIBUTE_VALUE_INVALID);
+    EXPECT_EQ(ErrorOf([&] { GostR3410::PublicFromPrivate(largeKey.privateValue, params); }), CKR_ATTRIBUTE_VALUE_INVALID);
     Bytes offCurve = key.publicValue;
     offCurve[0] ^= 1;
     EXPECT_EQ(ErrorOf([&] { GostR3410::Verify(offCurve, params, Bytes(32, 1), signature); }),
