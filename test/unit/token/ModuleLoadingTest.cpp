@@ -136,4 +136,21 @@ TEST_F(ScriptedModule, FinalizeWithFailingCallsIsSilentAndStillUnloads)
               "C_Finalize rv=CKR_GENERAL_ERROR args=\n");
 }
 
+TEST_F(ScriptedModule, UnreadableScriptRefusesTheFunctionList)
+{
+    Script("slot 1 present A\nfrobnicate\n");
+    CTokenOperator op;
+    ::testing::internal::CaptureStderr();
+    try {
+        op.Initialize();
+        ADD_FAILURE() << "no exception";
+    } catch (const CPKCSException& e) {
+        EXPECT_EQ(e.m_rv, CKR_GENERAL_ERROR);
+        EXPECT_EQ(e.m_function, "CTokenOperator::InitPkcsFunctionList");
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "fake PKCS#11 module: line 2: unknown command \"frobnicate\"\n");
+    EXPECT_FALSE(ModuleStillLoaded());
+}
+
 }  // namespace
