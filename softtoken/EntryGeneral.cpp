@@ -222,6 +222,8 @@ CK_RV C_Logout(CK_SESSION_HANDLE handle) {
     return Guarded([&](Module& module) {
         Session& session = module.SessionAt(handle);
         module.TokenOf(session).LogOut();
+        // Keys opened by the login are closed again: nothing may go on using them.
+        module.EndOperations(session.Slot());
         return CKR_OK;
     });
 }

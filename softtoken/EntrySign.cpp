@@ -19,6 +19,15 @@ void CheckMechanism(const CK_MECHANISM& mechanism, CK_FLAGS needed) {
     Require(MechanismTable::Info(mechanism.mechanism, info) && (info.flags & needed) != 0, CKR_MECHANISM_INVALID);
 }
 
+// Refuses, before any key is generated, what the session could not store: token objects
+// in a read-only session, private objects without the user.
+void CheckMayStore(const Session& session, const Token& token, const Object::Map& attributes,
+                   bool privateByDefault) {
+    const Object object(attributes);
+    if (object.Bool(CKA_TOKEN, false)) Require(session.IsReadWrite(), CKR_SESSION_READ_ONLY);
+    if (object.Bool(CKA_PRIVATE, privateByDefault)) Require(token.State() == Token::Login::User, CKR_USER_NOT_LOGGED_IN);
+}
+
 std::unique_ptr<SignOperation>& OperationOf(Session& session, bool verify) {
     return verify ? session.verifying : session.signing;
 }
@@ -164,6 +173,8 @@ CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK
         CheckMechanism(*mechanism, CKF_GENERATE_KEY_PAIR);
         Object::Map publicAttributes = ObjectPolicy::ParseTemplate(publicTemplate, publicCount);
         Object::Map privateAttributes = ObjectPolicy::ParseTemplate(privateTemplate, privateCount);
+        CheckMayStore(session, module.TokenOf(session), publicAttributes, false);
+        CheckMayStore(session, module.TokenOf(session), privateAttributes, true);
         auto [publicObject, privateObject] =
             KeyFactory::GenerateKeyPair(*mechanism, std::move(publicAttributes), std::move(privateAttributes));
         Token& token = module.TokenOf(session);
@@ -186,7 +197,9 @@ CK_RV C_GenerateKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_ATT
         Require(mechanism != nullptr && key != nullptr && (keyTemplate != nullptr || count == 0), CKR_ARGUMENTS_BAD);
         Session& session = module.SessionAt(handle);
         CheckMechanism(*mechanism, CKF_GENERATE);
-        Object secret = KeyFactory::GenerateSecretKey(*mechanism, ObjectPolicy::ParseTemplate(keyTemplate, count));
+        Object::Map attributes = ObjectPolicy::ParseTemplate(keyTemplate, count);
+        CheckMayStore(session, module.TokenOf(session), attributes, true);
+        Object secret = KeyFactory::GenerateSecretKey(*mechanism, std::move(attributes));
         if (secret.IsTokenObject()) Require(session.IsReadWrite(), CKR_SESSION_READ_ONLY);
         else secret.owner = handle;
         *key = module.TokenOf(session).Add(std::move(secret));

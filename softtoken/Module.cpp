@@ -101,6 +101,14 @@ CK_ULONG Module::SessionCount(CK_SLOT_ID slot, bool readWriteOnly) const {
     return count;
 }
 
+void Module::EndOperations(CK_SLOT_ID slot) {
+    for (auto& [handle, session] : m_sessions) {
+        if (session->Slot() != slot) continue;
+        session->signing.reset();
+        session->verifying.reset();
+    }
+}
+
 std::shared_ptr<Object> Module::ObjectAt(const Session& session, CK_OBJECT_HANDLE handle) {
     std::shared_ptr<Object> object = TokenOf(session).Find(handle);
     Require(object != nullptr, CKR_OBJECT_HANDLE_INVALID);

@@ -30,6 +30,8 @@ public:
     void CloseSession(CK_SESSION_HANDLE handle);
     void CloseAllSessions(CK_SLOT_ID slot);
     CK_ULONG SessionCount(CK_SLOT_ID slot, bool readWriteOnly) const;
+    // Ends the signing and verification of every session on the slot (at logout).
+    void EndOperations(CK_SLOT_ID slot);
 
     // An object the session may use; CKR_OBJECT_HANDLE_INVALID for unknown or invisible ones.
     std::shared_ptr<Object> ObjectAt(const Session& session, CK_OBJECT_HANDLE handle);

@@ -1,5 +1,7 @@
 #include "Object.h"
 
+#include "StoreCipher.h"
+
 #include <cstring>
 
 namespace softtoken {
@@ -17,6 +19,11 @@ uint64_t TakeWord(const Bytes& in, size_t& pos) {
 }
 
 }  // namespace
+
+Object::~Object() {
+    for (auto& [type, value] : m_attributes) StoreCipher::Wipe(value);
+    StoreCipher::Wipe(sealed);
+}
 
 const Bytes& Object::Get(CK_ATTRIBUTE_TYPE type) const {
     static const Bytes empty;

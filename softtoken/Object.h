@@ -14,6 +14,12 @@ public:
 
     Object() = default;
     explicit Object(Map attributes) : m_attributes(std::move(attributes)) {}
+    // Values may be key material: they are wiped when the object goes.
+    ~Object();
+    Object(const Object&) = default;
+    Object(Object&&) = default;
+    Object& operator=(const Object&) = default;
+    Object& operator=(Object&&) = default;
 
     const Map& Attributes() const { return m_attributes; }
     Map& Attributes() { return m_attributes; }

@@ -143,7 +143,7 @@ std::optional<Bytes> Token::UnlockWith(Login who, const Bytes& pin) {
     if (StoreCipher::EqualConstantTime(StoreCipher::Subkey(secret, "verify"), *slot.verifier)) {
         Bytes wrapKey = StoreCipher::Subkey(secret, "wrap");
         WipeGuard wipeWrapKey(wrapKey);
-        tokenKey = StoreCipher::Open(wrapKey, *slot.wrappedKey, Bytes(slot.context, slot.context + 4));
+        tokenKey = StoreCipher::Open(wrapKey, *slot.wrappedKey, Bytes(slot.context, slot.context + std::strlen(slot.context)));
     }
     const long long failures = tokenKey ? 0 : *slot.failures + 1;
     if (failures != *slot.failures) {
@@ -161,7 +161,7 @@ void Token::SetPin(Login who, const Bytes& pin, const Bytes& tokenKey) {
     *slot.verifier = StoreCipher::Subkey(secret, "verify");
     Bytes wrapKey = StoreCipher::Subkey(secret, "wrap");
     WipeGuard wipeWrapKey(wrapKey);
-    *slot.wrappedKey = StoreCipher::Seal(wrapKey, tokenKey, Bytes(slot.context, slot.context + 4));
+    *slot.wrappedKey = StoreCipher::Seal(wrapKey, tokenKey, Bytes(slot.context, slot.context + std::strlen(slot.context)));
     *slot.failures = 0;
 }
 

@@ -190,3 +190,32 @@ TEST_F(SoftTokenTest, MultiPartSha256Signature) {
 
 }  // namespace
 }  // namespace softtoken_test
+
+namespace softtoken_test {
+namespace {
+
+TEST_F(SoftTokenTest, KeyGenerationNeedsTheUserAndLogoutEndsOperations) {
+    InitToken();
+    CK_SESSION_HANDLE session = Open();
+    CK_MECHANISM generate = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+    CK_ULONG bits = 1024;
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_MODULUS_BITS, &bits, sizeof bits}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_TOKEN, &Value::True, 1}};
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    EXPECT_RV(CKR_USER_NOT_LOGGED_IN,
+              f->C_GenerateKeyPair(session, &generate, publicTemplate, 1, privateTemplate, 1, &publicKey, &privateKey));
+    ASSERT_RV(CKR_OK, Login(session, CKU_USER, kDefaultPin));
+    EXPECT_RV(CKR_SESSION_READ_ONLY, f->C_GenerateKeyPair(Open(false), &generate, publicTemplate, 1, privateTemplate, 1,
+                                                          &publicKey, &privateKey));
+    GenerateRsa(session, 1024, publicKey, privateKey);
+    CK_MECHANISM rsa = {CKM_RSA_PKCS, nullptr, 0};
+    ASSERT_RV(CKR_OK, f->C_SignInit(session, &rsa, privateKey));
+    ASSERT_RV(CKR_OK, f->C_Logout(session));
+    Bytes data(32, 1), signature(128);
+    CK_ULONG length = signature.size();
+    EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, f->C_Sign(session, data.data(), 32, signature.data(), &length));
+    EXPECT_RV(CKR_KEY_HANDLE_INVALID, f->C_SignInit(session, &rsa, privateKey));
+}
+
+}  // namespace
+}  // namespace softtoken_test
