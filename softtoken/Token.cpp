@@ -145,11 +145,16 @@ std::optional<Bytes> Token::UnlockWith(Login who, const Bytes& pin) {
         WipeGuard wipeWrapKey(wrapKey);
         tokenKey = StoreCipher::Open(wrapKey, *slot.wrappedKey, Bytes(slot.context, slot.context + std::strlen(slot.context)));
     }
-    const long long failures = tokenKey ? 0 : *slot.failures + 1;
-    if (failures != *slot.failures) {
-        *slot.failures = failures;
-        m_store.SaveToken(m_record);
-    }
+    if (tokenKey && *slot.failures == 0) return tokenKey;
+    // Count (or clear) inside one write transaction on the record as stored, so that
+    // failures in several processes at once are all counted.
+    StoreTransaction transaction(m_store);
+    TokenRecord current = m_store.LoadToken(m_slot);
+    long long& failures = who == Login::SecurityOfficer ? current.soFailures : current.userFailures;
+    failures = tokenKey ? 0 : failures + 1;
+    m_store.SaveToken(current);
+    transaction.Commit();
+    m_record = current;
     return tokenKey;
 }
 

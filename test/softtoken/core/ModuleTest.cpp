@@ -3,7 +3,9 @@
 #include "SoftTokenFixture.h"
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
 
 namespace softtoken_test {
 namespace {
@@ -177,6 +179,47 @@ TEST_F(SoftTokenTest, RandomBytesDiffer) {
     EXPECT_NE(first, second);
     EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_GenerateRandom(session, nullptr, 4));
     EXPECT_RV(CKR_OK, f->C_GenerateRandom(session, nullptr, 0));
+}
+
+TEST_F(SoftTokenTest, StoreDefaultsToTheUsersDataDirectory) {
+    ASSERT_RV(CKR_OK, f->C_Finalize(nullptr));
+    unsetenv("SOFTTOKEN_STORE");
+    const std::string dataHome = Dir() + "/data home";
+    setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    ASSERT_RV(CKR_OK, f->C_Initialize(nullptr));
+    EXPECT_TRUE(std::filesystem::exists(dataHome + "/tokentest/softtoken.db"));
+    unsetenv("XDG_DATA_HOME");
+}
+
+// One lock serialises the calls of several threads on their own sessions.
+TEST_F(SoftTokenTest, ThreadsShareTheModule) {
+    LoginUser();
+    std::vector<std::thread> threads;
+    std::vector<size_t> found(4);
+    for (size_t t = 0; t < found.size(); ++t) {
+        threads.emplace_back([this, t, &found] {
+            CK_SESSION_HANDLE session = 0;
+            if (f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) != CKR_OK) return;
+            CK_OBJECT_CLASS dataClass = CKO_DATA;
+            CK_BYTE id = static_cast<CK_BYTE>(t);
+            for (int i = 0; i < 25; ++i) {
+                CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &dataClass, sizeof dataClass}, {CKA_ID, &id, 1}};
+                CK_OBJECT_HANDLE object = 0;
+                f->C_CreateObject(session, attributes, 2, &object);
+                CK_BYTE random[16];
+                f->C_GenerateRandom(session, random, sizeof random);
+            }
+            CK_ATTRIBUTE query = {CKA_ID, &id, 1};
+            CK_OBJECT_HANDLE handles[64];
+            CK_ULONG count = 0;
+            f->C_FindObjectsInit(session, &query, 1);
+            f->C_FindObjects(session, handles, 64, &count);
+            f->C_FindObjectsFinal(session);
+            found[t] = count;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(std::vector<size_t>(4, 25), found);
 }
 
 }  // namespace
