@@ -233,6 +233,42 @@ TEST_F(GostTest, MacInitialisationVectors) {
     EXPECT_RV(CKR_MECHANISM_PARAM_INVALID, Sign(session, {CKM_GOST28147_MAC, otherIv.data(), 8}, key, data, mac));
 }
 
+Bytes Reversed(Bytes bytes) { return Bytes(bytes.rbegin(), bytes.rend()); }
+
+// RFC 5832, section 7.1 (test parameter set), through key objects in the PKCS#11 layouts:
+// values reversed to little-endian, the signature as s || r.
+TEST_F(GostTest, PublishedSignatureVerifiesThroughKeyObjects) {
+    CK_SESSION_HANDLE session = LoginUser();
+    Bytes params = Hex("06072a850302022300");
+    Bytes publicValue = Concat({Reversed(Hex("7f2b49e270db6d90d8595bec458b50c58585ba1d4e9b788f6689dbd8e56fd80b")),
+                                Reversed(Hex("26f1b489d6701dd185c8413a977b3cbbaf64d1c593d26627dffb101a87ff77da"))});
+    Bytes privateValue = Reversed(Hex("7a929ade789bb9be10ed359dd39a72c11b60961f49397eee1d19ce9891ec3b28"));
+    const Bytes hash = Reversed(Hex("2dfbc1b372d89a1188c09c52e0eec61fce52032ab1022e8e67ece6672b043ee5"));
+    const Bytes signature = Concat({Hex("01456c64ba4642a1653c235a98a60249bcd6d3f746b631df928014f6c5bf9c40"),
+                                    Hex("41aa28d2f1ab148280cd9ed56feda41974053554a42767b83ad043fd39dc0493")});
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY, privateClass = CKO_PRIVATE_KEY;
+    CK_KEY_TYPE keyType = CKK_GOSTR3410;
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_CLASS, &publicClass, sizeof publicClass},
+                                     {CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                     {CKA_VALUE, publicValue.data(), publicValue.size()},
+                                     {CKA_GOSTR3410_PARAMS, params.data(), params.size()}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_CLASS, &privateClass, sizeof privateClass},
+                                      {CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                      {CKA_VALUE, privateValue.data(), privateValue.size()},
+                                      {CKA_GOSTR3410_PARAMS, params.data(), params.size()}};
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    ASSERT_RV(CKR_OK, f->C_CreateObject(session, publicTemplate, 4, &publicKey));
+    ASSERT_RV(CKR_OK, f->C_CreateObject(session, privateTemplate, 4, &privateKey));
+    const CK_MECHANISM mechanism = {CKM_GOSTR3410, nullptr, 0};
+    EXPECT_RV(CKR_OK, Verify(session, mechanism, publicKey, hash, signature));
+    EXPECT_RV(CKR_SIGNATURE_INVALID, Verify(session, mechanism, publicKey, hash, Reversed(signature)));
+    // Signing uses a random k: a new signature differs and still verifies.
+    Bytes ours;
+    ASSERT_RV(CKR_OK, Sign(session, mechanism, privateKey, hash, ours));
+    EXPECT_NE(signature, ours);
+    EXPECT_RV(CKR_OK, Verify(session, mechanism, publicKey, hash, ours));
+}
+
 TEST_F(GostTest, SecretKeyValueMustBe32Bytes) {
     CK_SESSION_HANDLE session = LoginUser();
     CK_OBJECT_HANDLE key = 0;
