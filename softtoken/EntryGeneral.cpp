@@ -1,4 +1,5 @@
 // Exported entries for the library, slots, tokens, PINs, sessions, login and random data.
+#include "BlankPadded.h"
 #include "EntryGuard.h"
 #include "MechanismTable.h"
 #include "StoreCipher.h"
@@ -9,11 +10,6 @@
 using namespace softtoken;
 
 namespace {
-
-void Pad(unsigned char* field, size_t size, const std::string& text) {
-    std::memset(field, ' ', size);
-    std::memcpy(field, text.data(), std::min(size, text.size()));
-}
 
 template <typename T>
 CK_RV ListToCaller(const std::vector<T>& items, T* out, CK_ULONG_PTR count) {
@@ -60,8 +56,8 @@ CK_RV C_GetInfo(CK_INFO_PTR info) {
         Require(info != nullptr, CKR_ARGUMENTS_BAD);
         std::memset(info, 0, sizeof *info);
         info->cryptokiVersion = {2, 40};
-        Pad(info->manufacturerID, sizeof info->manufacturerID, "tokentest");
-        Pad(info->libraryDescription, sizeof info->libraryDescription, "tokentest software token");
+        BlankPadded(info->manufacturerID, sizeof info->manufacturerID, "tokentest");
+        BlankPadded(info->libraryDescription, sizeof info->libraryDescription, "tokentest software token");
         info->libraryVersion = {1, 0};
         return CKR_OK;
     });
@@ -82,8 +78,8 @@ CK_RV C_GetSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO_PTR info) {
         Require(info != nullptr, CKR_ARGUMENTS_BAD);
         module.TokenAt(slot);
         std::memset(info, 0, sizeof *info);
-        Pad(info->slotDescription, sizeof info->slotDescription, "tokentest software slot " + std::to_string(slot));
-        Pad(info->manufacturerID, sizeof info->manufacturerID, "tokentest");
+        BlankPadded(info->slotDescription, sizeof info->slotDescription, "tokentest software slot " + std::to_string(slot));
+        BlankPadded(info->manufacturerID, sizeof info->manufacturerID, "tokentest");
         info->flags = CKF_TOKEN_PRESENT;
         info->hardwareVersion = {1, 0};
         info->firmwareVersion = {1, 0};

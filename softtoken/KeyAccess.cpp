@@ -1,5 +1,7 @@
 #include "KeyAccess.h"
 
+#include "StoreCipher.h"
+
 namespace softtoken {
 
 crypto::RsaKeyComponents KeyAccess::RsaComponents(const Object& key) {
@@ -34,8 +36,21 @@ crypto::KeyMaterial KeyAccess::Material(const Object& key) {
 }
 
 const crypto::Rsa::PrivateKey& KeyAccess::RsaPrivate(Object& key) {
-    if (!key.keyCache)
-        key.keyCache = std::make_shared<crypto::Rsa::PrivateKey>(crypto::Rsa::LoadPrivate(RsaComponents(key)));
+    if (!key.keyCache) {
+        crypto::RsaKeyComponents parts = RsaComponents(key);
+        auto wipe = [&parts] {
+            for (Bytes* part : {&parts.privateExponent, &parts.prime1, &parts.prime2, &parts.exponent1,
+                                &parts.exponent2, &parts.coefficient})
+                StoreCipher::Wipe(*part);
+        };
+        try {
+            key.keyCache = std::make_shared<crypto::Rsa::PrivateKey>(crypto::Rsa::LoadPrivate(parts));
+        } catch (...) {
+            wipe();
+            throw;
+        }
+        wipe();
+    }
     return *std::static_pointer_cast<crypto::Rsa::PrivateKey>(key.keyCache);
 }
 

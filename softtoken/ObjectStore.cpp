@@ -2,6 +2,9 @@
 
 #include "Statement.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -10,7 +13,13 @@ namespace softtoken {
 ObjectStore::ObjectStore(const std::string& path) {
     std::error_code ec;
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    if (!parent.empty() && !std::filesystem::exists(parent, ec)) {
+        std::filesystem::create_directories(parent, ec);
+        std::filesystem::permissions(parent, std::filesystem::perms::owner_all, ec);
+    }
+    // Only the owner may read the store; SQLite gives its journal files the same mode.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
         sqlite3_close(m_db);

@@ -1,5 +1,6 @@
 #include "Token.h"
 
+#include "BlankPadded.h"
 #include "ObjectPolicy.h"
 #include "StoreCipher.h"
 
@@ -13,11 +14,6 @@ namespace {
 constexpr long long kPinIterations = 11000;
 constexpr size_t kSaltSize = 16;
 constexpr CK_OBJECT_HANDLE kSessionObjectBase = CK_OBJECT_HANDLE(1) << 40;
-
-void Pad(unsigned char* field, size_t size, const std::string& text) {
-    std::memset(field, ' ', size);
-    std::memcpy(field, text.data(), std::min(size, text.size()));
-}
 
 }  // namespace
 
@@ -94,12 +90,12 @@ std::pair<Bytes, Bytes> Token::Split(const Object& object) const {
 void Token::FillInfo(CK_TOKEN_INFO& info, CK_ULONG sessions, CK_ULONG rwSessions) {
     Refresh();
     std::memset(&info, 0, sizeof info);
-    Pad(info.label, sizeof info.label, "");
+    BlankPadded(info.label, sizeof info.label, "");
     if (m_record.initialized && m_record.label.size() == sizeof info.label)
         std::memcpy(info.label, m_record.label.data(), sizeof info.label);
-    Pad(info.manufacturerID, sizeof info.manufacturerID, "tokentest");
-    Pad(info.model, sizeof info.model, "softtoken");
-    Pad(info.serialNumber, sizeof info.serialNumber, m_record.serial);
+    BlankPadded(info.manufacturerID, sizeof info.manufacturerID, "tokentest");
+    BlankPadded(info.model, sizeof info.model, "softtoken");
+    BlankPadded(info.serialNumber, sizeof info.serialNumber, m_record.serial);
     info.flags = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_RESTORE_KEY_NOT_NEEDED;
     if (m_record.initialized) info.flags |= CKF_TOKEN_INITIALIZED;
     if (!m_record.userVerifier.empty()) info.flags |= CKF_USER_PIN_INITIALIZED;
@@ -121,7 +117,7 @@ void Token::FillInfo(CK_TOKEN_INFO& info, CK_ULONG sessions, CK_ULONG rwSessions
     info.ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
     info.hardwareVersion = {1, 0};
     info.firmwareVersion = {1, 0};
-    Pad(info.utcTime, sizeof info.utcTime, "");
+    BlankPadded(info.utcTime, sizeof info.utcTime, "");
 }
 
 void Token::CheckPinLength(const Bytes& pin) {

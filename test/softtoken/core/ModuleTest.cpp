@@ -187,7 +187,11 @@ TEST_F(SoftTokenTest, StoreDefaultsToTheUsersDataDirectory) {
     const std::string dataHome = Dir() + "/data home";
     setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
     ASSERT_RV(CKR_OK, f->C_Initialize(nullptr));
-    EXPECT_TRUE(std::filesystem::exists(dataHome + "/tokentest/softtoken.db"));
+    const std::string store = dataHome + "/tokentest/softtoken.db";
+    ASSERT_TRUE(std::filesystem::exists(store));
+    // Only the owner may read it.
+    const auto others = std::filesystem::perms::group_all | std::filesystem::perms::others_all;
+    EXPECT_EQ(std::filesystem::perms::none, std::filesystem::status(store).permissions() & others);
     unsetenv("XDG_DATA_HOME");
 }
 
