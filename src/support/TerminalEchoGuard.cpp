@@ -9,12 +9,12 @@ TerminalEchoGuard::TerminalEchoGuard()
     }
     termios quiet = m_saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    m_active = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    m_active = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
 }
 
 TerminalEchoGuard::~TerminalEchoGuard()
 {
     if (m_active) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_saved);
+        tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
     }
 }

@@ -53,6 +53,10 @@ void CTokenOperator::InitPkcsFunctionList()
     }
     auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(symbol);
     ThrowIfFailed(getFunctionList(&m_pFunctionList), "CTokenOperator::InitPkcsFunctionList");
+    if (m_pFunctionList == nullptr) {
+        // Every later call goes through the list: a module that gives none cannot be used.
+        throw CustomException("Function \"" + name + "\" returned no function list.");
+    }
 }
 
 void CTokenOperator::Initialize()

@@ -68,6 +68,18 @@ TEST(FailingFunctionList, ResultIsThrownAndTheLibraryClosed)
     EXPECT_FALSE(ModuleStillLoaded());
 }
 
+TEST(NullFunctionList, SuccessWithoutAListIsReportedAndTheLibraryClosed)
+{
+    CTokenOperator op;
+    try {
+        op.Initialize();
+        ADD_FAILURE() << "no exception";
+    } catch (const CustomException& e) {
+        EXPECT_STREQ(e.what(), "Function \"C_GetFunctionList\" returned no function list.");
+    }
+    EXPECT_FALSE(ModuleStillLoaded());
+}
+
 // The fake module, scripted through its environment, in a fresh temporary directory.
 class ScriptedModule : public ::testing::Test {
 protected:
