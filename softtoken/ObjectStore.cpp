@@ -77,7 +77,6 @@ void ObjectStore::CreateSchema() {
          " user_failures INTEGER NOT NULL DEFAULT 0)");
     Exec("CREATE TABLE IF NOT EXISTS objects (id INTEGER PRIMARY KEY AUTOINCREMENT, slot INTEGER NOT NULL,"
          " clear BLOB NOT NULL, sealed BLOB NOT NULL)");
-    Exec("CREATE INDEX IF NOT EXISTS objects_slot ON objects(slot)");
 }
 
 long long ObjectStore::DataVersion() {
