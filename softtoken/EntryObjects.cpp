@@ -65,12 +65,42 @@ CK_RV C_CreateObject(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_U
     });
 }
 
-CK_RV C_CopyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
-                   CK_OBJECT_HANDLE_PTR copy) {
+CK_RV C_CopyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle, CK_ATTRIBUTE_PTR attributes,
+                   CK_ULONG count, CK_OBJECT_HANDLE_PTR copy) {
     return Guarded([&](Module& module) {
         Require(copy != nullptr && (attributes != nullptr || count == 0), CKR_ARGUMENTS_BAD);
-        module.SessionAt(handle);
-        return CKR_FUNCTION_NOT_SUPPORTED;
+        Session& session = module.SessionAt(handle);
+        std::shared_ptr<Object> source = module.ObjectAt(session, objectHandle);
+        Require(source->Bool(CKA_COPYABLE, true), CKR_ACTION_PROHIBITED);
+        Object duplicate(source->Attributes());
+        Object::Map changes = ObjectPolicy::ParseTemplate(attributes, count);
+        // Where the copy lives and what it may do later are the copy's own; the rest
+        // changes as C_SetAttributeValue would change it.
+        Object::Map own;
+        for (auto it = changes.begin(); it != changes.end();) {
+            const bool toFalse = it->second[0] == CK_FALSE;
+            switch (it->first) {
+            case CKA_TOKEN:
+            case CKA_PRIVATE:
+                break;
+            case CKA_MODIFIABLE:
+            case CKA_COPYABLE:
+            case CKA_DESTROYABLE:  // may only be taken away
+                Require(toFalse || duplicate.Bool(it->first, true), CKR_ATTRIBUTE_READ_ONLY);
+                break;
+            default:
+                ++it;
+                continue;
+            }
+            own.insert(*it);
+            it = changes.erase(it);
+        }
+        if (!changes.empty()) ObjectPolicy::Modify(duplicate, changes);
+        for (auto& [type, value] : own) duplicate.Set(type, value);
+        CheckWritable(session, duplicate);
+        duplicate.owner = duplicate.IsTokenObject() ? 0 : handle;
+        *copy = module.TokenOf(session).Add(std::move(duplicate));
+        return CKR_OK;
     });
 }
 

@@ -168,7 +168,6 @@ TEST_F(SoftTokenTest, ArgumentsAreCheckedInTheStandardOrder) {
     CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
     EXPECT_RV(CKR_KEY_HANDLE_INVALID, f->C_SignInit(session, &mechanism, 999));
     EXPECT_RV(CKR_FUNCTION_NOT_SUPPORTED, f->C_EncryptInit(session, &mechanism, 0));
-    EXPECT_RV(CKR_FUNCTION_NOT_SUPPORTED, f->C_CopyObject(session, 0, nullptr, 0, &handle));
 }
 
 TEST_F(SoftTokenTest, RandomBytesDiffer) {

@@ -199,6 +199,30 @@ TEST_F(SoftTokenTest, SearchIsASnapshotAndOneAtATime) {
     EXPECT_EQ(6u, FindAll(session).size());
 }
 
+TEST_F(SoftTokenTest, CopiesTakeTheTemplatesChanges) {
+    CK_SESSION_HANDLE session = LoginUser();
+    CK_OBJECT_HANDLE original = CreateData(session, true, true, "original");
+    char label[] = "copy";
+    CK_ATTRIBUTE changes[] = {{CKA_TOKEN, &Value::False, 1}, {CKA_LABEL, label, 4}, {CKA_MODIFIABLE, &Value::False, 1}};
+    CK_OBJECT_HANDLE copy = 0;
+    ASSERT_RV(CKR_OK, f->C_CopyObject(session, original, changes, 3, &copy));
+    EXPECT_NE(original, copy);
+    EXPECT_EQ("copy", Text(Attribute(session, copy, CKA_LABEL)));
+    EXPECT_EQ("value of original", Text(Attribute(session, copy, CKA_VALUE)));
+    EXPECT_EQ(Bytes{CK_FALSE}, Attribute(session, copy, CKA_TOKEN));
+    EXPECT_EQ("original", Text(Attribute(session, original, CKA_LABEL)));
+    // A copy that may not be modified stays so, and its own copies cannot undo it.
+    CK_ATTRIBUTE relabel = {CKA_LABEL, label, 4};
+    EXPECT_RV(CKR_ACTION_PROHIBITED, f->C_SetAttributeValue(session, copy, &relabel, 1));
+    CK_ATTRIBUTE modifiable = {CKA_MODIFIABLE, &Value::True, 1};
+    CK_OBJECT_HANDLE second = 0;
+    EXPECT_RV(CKR_ATTRIBUTE_READ_ONLY, f->C_CopyObject(session, copy, &modifiable, 1, &second));
+    CK_ATTRIBUTE noCopies = {CKA_COPYABLE, &Value::False, 1};
+    ASSERT_RV(CKR_OK, f->C_CopyObject(session, original, &noCopies, 1, &second));
+    EXPECT_RV(CKR_ACTION_PROHIBITED, f->C_CopyObject(session, second, nullptr, 0, &copy));
+    EXPECT_RV(CKR_SESSION_READ_ONLY, f->C_CopyObject(Open(false), original, nullptr, 0, &copy));
+}
+
 TEST_F(SoftTokenTest, DestroyedObjectsAreGoneForGood) {
     CK_SESSION_HANDLE session = LoginUser();
     CK_OBJECT_HANDLE object = CreateData(session, true, true, "short-lived");
