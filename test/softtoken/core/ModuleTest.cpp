@@ -25,7 +25,14 @@ TEST_F(SoftTokenTest, InitializeAndFinalizeFollowTheStandardRules) {
     CK_C_INITIALIZE_ARGS args{};
     args.pReserved = &reserved;
     EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_Initialize(&args));
+    // Only the system's locking is offered: callbacks alone cannot be honoured.
     args = {};
+    args.CreateMutex = [](CK_VOID_PTR_PTR) -> CK_RV { return CKR_OK; };
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_Initialize(&args));
+    args.DestroyMutex = [](CK_VOID_PTR) -> CK_RV { return CKR_OK; };
+    args.LockMutex = [](CK_VOID_PTR) -> CK_RV { return CKR_OK; };
+    args.UnlockMutex = [](CK_VOID_PTR) -> CK_RV { return CKR_OK; };
+    EXPECT_RV(CKR_CANT_LOCK, f->C_Initialize(&args));
     args.flags = CKF_OS_LOCKING_OK;
     EXPECT_RV(CKR_OK, f->C_Initialize(&args));
 }

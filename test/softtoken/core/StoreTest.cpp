@@ -130,7 +130,7 @@ TEST_F(SoftTokenTest, KilledWritersLeaveAConsistentStore) {
         const pid_t child = fork();
         ASSERT_NE(-1, child);
         if (child == 0) BusyChild();
-        std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 70));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 100));
         ASSERT_EQ(0, kill(child, SIGKILL));
         int status = 0;
         ASSERT_EQ(child, waitpid(child, &status, 0));
