@@ -3,6 +3,7 @@
 #include "EntryGuard.h"
 #include "MechanismTable.h"
 #include "StoreCipher.h"
+#include "WipeGuard.h"
 
 #include <algorithm>
 #include <string>

@@ -6,6 +6,7 @@
 #include "KeyFactory.h"
 #include "ObjectPolicy.h"
 #include "StoreCipher.h"
+#include "WipeGuard.h"
 #include "crypto/CertificateRequest.h"
 #include "crypto/CmsSignature.h"
 #include "crypto/Pkcs12.h"

@@ -25,16 +25,4 @@ public:
     static void Wipe(Bytes& secret) noexcept;
 };
 
-// Wipes a secret byte vector when it leaves scope.
-class WipeGuard {
-public:
-    explicit WipeGuard(Bytes& secret) noexcept : m_secret(secret) {}
-    ~WipeGuard() { StoreCipher::Wipe(m_secret); }
-    WipeGuard(const WipeGuard&) = delete;
-    WipeGuard& operator=(const WipeGuard&) = delete;
-
-private:
-    Bytes& m_secret;
-};
-
 }  // namespace softtoken

@@ -3,6 +3,7 @@
 #include "BlankPadded.h"
 #include "ObjectPolicy.h"
 #include "StoreCipher.h"
+#include "WipeGuard.h"
 
 #include <algorithm>
 #include <cstring>
