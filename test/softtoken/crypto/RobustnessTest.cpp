@@ -9,9 +9,14 @@
 #include "crypto/Pkcs12.h"
 
 #include <gtest/gtest.h>
+#include <openssl/cms.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -88,6 +93,40 @@ TEST(Robustness, SignatureNamingAnUnknownDigest) {
     at[2] = 0x2A;
     at[3] = 0x03;
     EXPECT_EQ(CmsSignature::Verify(cms, data), CKR_SIGNATURE_INVALID);
+}
+
+// A GOST signature inside CMS reaches the engine, which aborts the process on values of the
+// wrong length: a shortened signature or another digest must come back as a wrong signature.
+TEST(Robustness, GostCmsWithForeignLengthsOrDigests) {
+    Pkcs12Contents gost = Pkcs12::Parse(ReadFile(ConfFile("clientGostA.p12")), kPassword);
+    Bytes data = {1, 2, 3};
+    Bytes good = CmsSignature::SignDetached(gost.privateKey, gost.certificateDer, data);
+    auto altered = [&](const std::function<void(CMS_SignerInfo*)>& change) {
+        const unsigned char* p = good.data();
+        std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> cms(
+            d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(good.size())), CMS_ContentInfo_free);
+        change(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0));
+        unsigned char* out = nullptr;
+        int length = i2d_CMS_ContentInfo(cms.get(), &out);
+        Bytes der(out, out + length);
+        OPENSSL_free(out);
+        return der;
+    };
+    for (int length : {0, 1, 32, 63}) {
+        Bytes blob = altered([length](CMS_SignerInfo* signer) {
+            ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(signer);
+            ASN1_OCTET_STRING_set(value, value->data, length);
+        });
+        EXPECT_EQ(CmsSignature::Verify(blob, data), CKR_SIGNATURE_INVALID) << length;
+    }
+    for (const char* digest : {"sha1", "sha256", "sha512", "md5"}) {
+        Bytes blob = altered([digest](CMS_SignerInfo* signer) {
+            X509_ALGOR* digestAlgorithm = nullptr;
+            CMS_SignerInfo_get0_algs(signer, nullptr, nullptr, &digestAlgorithm, nullptr);
+            X509_ALGOR_set_md(digestAlgorithm, EVP_get_digestbyname(digest));
+        });
+        EXPECT_EQ(CmsSignature::Verify(blob, data), CKR_SIGNATURE_INVALID) << digest;
+    }
 }
 
 TEST(Digest, KnownAnswers) {
