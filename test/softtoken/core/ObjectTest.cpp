@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <random>
 
 namespace softtoken_test {
 namespace {
@@ -63,6 +64,52 @@ TEST_F(SoftTokenTest, TemplatesAreValidated) {
     }
     // Nothing but the one valid object was created.
     EXPECT_EQ(1u, FindAll(session).size());
+}
+
+// Random templates of known and unknown types with any lengths: a code every time, and
+// whatever was created reads back whole (the sanitizer build watches every byte).
+TEST_F(SoftTokenTest, RandomTemplatesNeverBreakTheModule) {
+    CK_SESSION_HANDLE session = LoginUser();
+    std::mt19937 random(4711);
+    const CK_ATTRIBUTE_TYPE types[] = {CKA_CLASS, CKA_KEY_TYPE, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_ID, CKA_VALUE,
+                                       CKA_CERTIFICATE_TYPE, CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
+                                       CKA_GOSTR3410_PARAMS, CKA_GOST28147_PARAMS, CKA_SENSITIVE, CKA_EXTRACTABLE,
+                                       CKA_MODULUS_BITS, CKA_VALUE_LEN, CKA_START_DATE, 0x80000001, CKA_SIGN};
+    size_t created = 0;
+    for (int round = 0; round < 1500; ++round) {
+        std::vector<Bytes> values;
+        std::vector<CK_ATTRIBUTE> attributes;
+        const size_t count = random() % 6;
+        for (size_t i = 0; i < count; ++i) {
+            Bytes value(random() % 3 == 0 ? sizeof(CK_ULONG) : random() % 40);
+            for (unsigned char& byte : value) byte = static_cast<unsigned char>(random() % 5);
+            values.push_back(std::move(value));
+        }
+        for (size_t i = 0; i < count; ++i)
+            attributes.push_back({types[random() % std::size(types)], values[i].empty() ? nullptr : values[i].data(),
+                                  values[i].size()});
+        // Mostly a real class and key type first, so that many templates get far.
+        CK_ULONG objectClass = random() % 5;
+        const CK_KEY_TYPE keyTypes[] = {CKK_RSA, CKK_GOSTR3410, CKK_GOST28147, CKK_GENERIC_SECRET};
+        CK_ULONG keyType = keyTypes[random() % std::size(keyTypes)];
+        if (random() % 4 != 0) {
+            if (objectClass >= CKO_PUBLIC_KEY) attributes.insert(attributes.begin(), {CKA_KEY_TYPE, &keyType, sizeof keyType});
+            attributes.insert(attributes.begin(), {CKA_CLASS, &objectClass, sizeof objectClass});
+        }
+        CK_OBJECT_HANDLE object = 0;
+        if (f->C_CreateObject(session, attributes.data(), attributes.size(), &object) != CKR_OK) continue;
+        ++created;
+        for (CK_ATTRIBUTE_TYPE type : types) {
+            CK_ATTRIBUTE attribute = {type, nullptr, 0};
+            if (f->C_GetAttributeValue(session, object, &attribute, 1) != CKR_OK) continue;
+            Bytes value(attribute.ulValueLen);
+            attribute.pValue = value.data();
+            EXPECT_RV(CKR_OK, f->C_GetAttributeValue(session, object, &attribute, 1));
+        }
+        EXPECT_RV(CKR_OK, f->C_DestroyObject(session, object));
+    }
+    EXPECT_GT(created, 0u);
+    EXPECT_TRUE(FindAll(session).empty());
 }
 
 TEST_F(SoftTokenTest, DefaultsGiveEveryObjectLabelAndIdentifier) {
