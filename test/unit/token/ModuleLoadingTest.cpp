@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ConsoleScript.h"
+#include "TempDir.h"
 #include "support/CustomException.h"
 #include "support/PKCSException.h"
 #include "token/TokenOperator.h"
@@ -83,21 +84,12 @@ TEST(NullFunctionList, SuccessWithoutAListIsReportedAndTheLibraryClosed)
 // The fake module, scripted through its environment, in a fresh temporary directory.
 class ScriptedModule : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/tokentest-loading-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
     void TearDown() override
     {
         unsetenv("FAKE_PKCS11_SCRIPT");
         unsetenv("FAKE_PKCS11_LOG");
-        std::remove(Path("script").c_str());
-        std::remove(Path("log").c_str());
-        rmdir(m_dir.c_str());
     }
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    std::string Path(const std::string& name) const { return m_dir.Path(name); }
     void Script(const std::string& text)
     {
         std::ofstream(Path("script")) << text;
@@ -112,7 +104,7 @@ protected:
         return text.str();
     }
 
-    std::string m_dir;
+    TempDir m_dir{"tokentest-loading-"};
 };
 
 TEST_F(ScriptedModule, RefusedInitializationIsThrownAndTheLibraryClosed)

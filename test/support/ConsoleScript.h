@@ -1,6 +1,7 @@
 #pragma once
-// Scripted console for a test: while it lives, std::cin reads the given text and std::cout
-// writes into a buffer; both streams get their own buffers and clean states back afterwards.
+// Scripted console for a test: while it lives, std::cin reads the given text (none by
+// default) and std::cout writes into a buffer; both streams get their own buffers and
+// clean states back afterwards.
 #include <sstream>
 #include <string>
 
@@ -11,6 +12,7 @@ public:
     ConsoleScript(const ConsoleScript&) = delete;
     ConsoleScript& operator=(const ConsoleScript&) = delete;
 
+    // What the code under test wrote so far.
     std::string Output() const { return m_out.str(); }
     // What the code under test left unread.
     std::string RemainingInput();
