@@ -6,7 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ConsoleCapture.h"
+#include "ConsoleScript.h"
 #include "FakeTokenFixture.h"
 #include "support/PKCSException.h"
 #include "token/BasicOperator.h"
@@ -20,13 +20,13 @@ protected:
     // Runs the listing and returns what it printed; a raised CPKCSException is kept.
     std::string List()
     {
-        ConsoleCapture console;
+        ConsoleScript console;
         try {
             m_tests->GetObjects();
         } catch (const CPKCSException& e) {
             m_error = e.m_function + " " + std::to_string(e.m_rv);
         }
-        return console.Text();
+        return console.Output();
     }
 
     std::string m_error;
@@ -83,7 +83,7 @@ TEST_F(BasicOperations, ChangePinUsesCurrentSession)
 TEST_F(BasicOperations, ChangePinWithWrongOldPinRaisesQuietly)
 {
     SelectAndLogIn();
-    ConsoleCapture console;
+    ConsoleScript console;
     try {
         m_tests->ChangePin("00000000", "11112222");
         FAIL() << "no exception";
@@ -91,7 +91,7 @@ TEST_F(BasicOperations, ChangePinWithWrongOldPinRaisesQuietly)
         EXPECT_EQ(e.m_rv, static_cast<CK_RV>(CKR_PIN_INCORRECT));
         EXPECT_EQ(e.m_function, "CTokenOperator::ChangePin");
     }
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
 }
 
 TEST_F(BasicOperations, ChangePinWithEmptyStringsPassesNoBytes)
@@ -228,9 +228,9 @@ TEST_F(BasicOperations, ReachableThroughTheInterface)
     basic.SetCurrentSlot(kSlot);
     basic.SetCurrentSession(m_tests->CurrentSession());
     IBasicOperator& asInterface = basic;
-    ConsoleCapture console;
+    ConsoleScript console;
     asInterface.GetObjects();
-    EXPECT_EQ(console.Text(), "Token contains 0 objects.\r\n");
+    EXPECT_EQ(console.Output(), "Token contains 0 objects.\r\n");
 }
 
 }  // namespace

@@ -35,29 +35,16 @@ std::string HealthyToken()
 }
 
 ChildRun::ChildRun()
+    : m_root("tokentest-run-")
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tokentest-run-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    m_root = buffer.data();
-    std::filesystem::create_directory(m_root + "/conf");
-    std::filesystem::create_directory(m_root + "/run");
+    std::filesystem::create_directory(Root() + "/conf");
+    std::filesystem::create_directory(Root() + "/run");
     for (const char* name : {"ca", "ca_gost"}) {
-        WriteFile(m_root + "/conf/" + name + ".crt", std::string("\x30\x03\x02\x01\x01", 5));
-        WriteFile(m_root + "/conf/" + name + ".cer", kPem);
+        WriteFile(Root() + "/conf/" + name + ".crt", std::string("\x30\x03\x02\x01\x01", 5));
+        WriteFile(Root() + "/conf/" + name + ".cer", kPem);
     }
-    WriteFile(m_root + "/conf/clientTest2.p12", std::string("\x30\x04\x02\x01\x03\x00", 6));
-    WriteFile(m_root + "/conf/clientGostA.p12", std::string("\x30\x04\x02\x01\x03\x01", 6));
-}
-
-ChildRun::~ChildRun()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_root, ignored);
+    WriteFile(Root() + "/conf/clientTest2.p12", std::string("\x30\x04\x02\x01\x03\x00", 6));
+    WriteFile(Root() + "/conf/clientGostA.p12", std::string("\x30\x04\x02\x01\x03\x01", 6));
 }
 
 void ChildRun::WriteFile(const std::string& path, const std::string& content)
@@ -73,10 +60,10 @@ void ChildRun::Script(const std::string& lines) { m_script = lines; }
 
 ChildRun::Result ChildRun::Run(const std::vector<std::string>& arguments)
 {
-    const std::string script = m_root + "/script";
-    const std::string out = m_root + "/stdout";
-    const std::string log = m_logIntoOutput ? out : m_root + "/calls";
-    const std::string err = m_root + "/stderr";
+    const std::string script = Root() + "/script";
+    const std::string out = Root() + "/stdout";
+    const std::string log = m_logIntoOutput ? out : Root() + "/calls";
+    const std::string err = Root() + "/stderr";
     WriteFile(script, m_script);
     WriteFile(log, "");
     WriteFile(out, "");
@@ -88,8 +75,8 @@ ChildRun::Result ChildRun::Run(const std::vector<std::string>& arguments)
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
-    const std::string libraryPath = m_withModule ? FAKE_MODULE_DIR : m_root + "/conf";
-    const std::string runDirectory = m_root + "/run";
+    const std::string libraryPath = m_withModule ? FAKE_MODULE_DIR : Root() + "/conf";
+    const std::string runDirectory = Root() + "/run";
 
     const pid_t child = fork();
     if (child < 0) {

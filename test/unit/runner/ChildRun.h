@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
+
 class ChildRun {
 public:
     struct Result {
@@ -17,7 +19,6 @@ public:
     };
 
     ChildRun();
-    ~ChildRun();
     ChildRun(const ChildRun&) = delete;
     ChildRun& operator=(const ChildRun&) = delete;
 
@@ -30,12 +31,12 @@ public:
 
     Result Run(const std::vector<std::string>& arguments);
 
-    const std::string& Root() const { return m_root; }
+    const std::string& Root() const { return m_root.Path(); }
 
 private:
     void WriteFile(const std::string& path, const std::string& content);
 
-    std::string m_root;
+    TempDir m_root;
     std::string m_script;
     bool m_withModule = true;
     bool m_logIntoOutput = false;

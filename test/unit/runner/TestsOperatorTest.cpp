@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ConsoleCapture.h"
+#include "ConsoleScript.h"
 #include "FakeTokenFixture.h"
 #include "support/CustomException.h"
 #include "support/PKCSException.h"
@@ -59,9 +59,9 @@ TEST_F(TestsOperator, SelectedSlotReachesEveryMember)
 TEST_F(TestsOperator, NoTokenSelectsNothing)
 {
     fake::SetTokenPresent(kSlot, false);
-    ConsoleCapture console;
+    ConsoleScript console;
     EXPECT_FALSE(m_tests->SelectSlot());
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
 }
 
 TEST_F(TestsOperator, RefusedLoginStillHandsOverItsSession)
@@ -70,9 +70,9 @@ TEST_F(TestsOperator, RefusedLoginStillHandsOverItsSession)
     const CK_SESSION_HANDLE first = m_tests->CurrentSession();
     ExpectMembersOnSession(first);
     m_tests->Logout();
-    ConsoleCapture console;
+    ConsoleScript console;
     EXPECT_FALSE(m_tests->Authenticate({'0'}, CKU_USER, CKF_RW_SESSION));
-    EXPECT_EQ(console.Text(), "Incorrect PIN\n");
+    EXPECT_EQ(console.Output(), "Incorrect PIN\n");
     EXPECT_NE(m_tests->CurrentSession(), first);
     ExpectMembersOnSession(LastOpenedSession());
 }
@@ -111,10 +111,10 @@ TEST_P(PinChange, ChangesAndRestoresThePin)
     SelectAndLogIn();
     const size_t sessionsBefore = fake::OpenSessions().size();
     fake::ClearCalls();
-    ConsoleCapture console;
+    ConsoleScript console;
     m_tests->TestPinChange(user);
 
-    EXPECT_EQ(console.Text(),
+    EXPECT_EQ(console.Output(),
               "INFO: Logging in with default PIN\n"
               "INFO: Trying to login with new PIN\n"
               "INFO: Trying to change PIN back to default\n"
@@ -156,14 +156,14 @@ TEST_F(TestsOperator, RefusedNewPinLeavesTheTemporaryPin)
     SelectAndLogIn();
     // Login 1 was the fixture's; login 3 is the one with the new PIN.
     fake::Fail("C_Login", CKR_PIN_INCORRECT, 3, true);
-    ConsoleCapture console;
+    ConsoleScript console;
     try {
         m_tests->TestPinChange(CKU_USER);
         FAIL() << "no exception";
     } catch (const CustomException& e) {
         EXPECT_STREQ(e.what(), "Can not authenticate into token using new PIN");
     }
-    EXPECT_EQ(console.Text(),
+    EXPECT_EQ(console.Output(),
               "INFO: Logging in with default PIN\n"
               "INFO: Trying to login with new PIN\n"
               "Incorrect PIN\n");
@@ -175,7 +175,7 @@ TEST_F(TestsOperator, RefusedDefaultPinIsReported)
 {
     SelectAndLogIn();
     fake::Fail("C_Login", CKR_PIN_INCORRECT, 2, true);
-    ConsoleCapture console;
+    ConsoleScript console;
     try {
         m_tests->TestPinChange(CKU_SO);
         FAIL() << "no exception";
@@ -190,7 +190,7 @@ TEST_F(TestsOperator, PinChangeWithoutLoginFailsAtLogout)
 {
     SelectAndLogIn();
     m_tests->Logout();
-    ConsoleCapture console;
+    ConsoleScript console;
     try {
         m_tests->TestPinChange(CKU_USER);
         FAIL() << "no exception";
@@ -198,7 +198,7 @@ TEST_F(TestsOperator, PinChangeWithoutLoginFailsAtLogout)
         EXPECT_EQ(e.m_function, "CTokenOperator::Logout");
         EXPECT_EQ(e.m_rv, static_cast<CK_RV>(CKR_USER_NOT_LOGGED_IN));
     }
-    EXPECT_EQ(console.Text(), "INFO: Logging in with default PIN\n");
+    EXPECT_EQ(console.Output(), "INFO: Logging in with default PIN\n");
 }
 
 // --- Cleaning -----------------------------------------------------------------------------
@@ -228,9 +228,9 @@ TEST_F(Cleaning, EmptyTokenMakesOneSearchStepAndNoOutput)
 {
     SelectAndLogIn();
     fake::ClearCalls();
-    ConsoleCapture console;
+    ConsoleScript console;
     m_tests->CleanCard();
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
     EXPECT_THAT(fake::CallNames(), ElementsAre("C_FindObjectsInit", "C_FindObjects", "C_FindObjectsFinal"));
     EXPECT_THAT(fake::Calls().at(0).args, ElementsAre(m_tests->CurrentSession(), 0u, 0u));
 }
@@ -240,9 +240,9 @@ TEST_F(Cleaning, DestroysEveryObjectInSearchOrderAfterTheSearch)
     const std::vector<CK_OBJECT_HANDLE> handles = AddObjects(3);
     SelectAndLogIn();
     fake::ClearCalls();
-    ConsoleCapture console;
+    ConsoleScript console;
     m_tests->CleanCard();
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
     EXPECT_THAT(fake::CallNames(),
                 ElementsAre("C_FindObjectsInit", "C_FindObjects", "C_FindObjects", "C_FindObjects", "C_FindObjects",
                             "C_FindObjectsFinal", "C_DestroyObject", "C_DestroyObject", "C_DestroyObject"));
@@ -255,9 +255,9 @@ TEST_F(Cleaning, FailedDestructionIsReportedAndTheRestGoOn)
     const std::vector<CK_OBJECT_HANDLE> handles = AddObjects(3);
     SelectAndLogIn();
     fake::Fail("C_DestroyObject", CKR_USER_NOT_LOGGED_IN, 2, true);
-    ConsoleCapture console;
+    ConsoleScript console;
     m_tests->CleanCard();
-    EXPECT_EQ(console.Text(), "C_DestroyObject failed for " + std::to_string(handles[1]) + ". Code: 257\n");
+    EXPECT_EQ(console.Output(), "C_DestroyObject failed for " + std::to_string(handles[1]) + ". Code: 257\n");
     EXPECT_EQ(Destroyed(), handles);
     EXPECT_THAT(fake::Objects(), ElementsAre(handles[1]));
 }
@@ -267,9 +267,9 @@ TEST_F(Cleaning, FailedSearchEndIsReportedAndObjectsStillGo)
     AddObjects(2);
     SelectAndLogIn();
     fake::Fail("C_FindObjectsFinal", CKR_FUNCTION_FAILED);
-    ConsoleCapture console;
+    ConsoleScript console;
     m_tests->CleanCard();
-    EXPECT_EQ(console.Text(), "C_FindObjectsFinal failed. Code: 6\n");
+    EXPECT_EQ(console.Output(), "C_FindObjectsFinal failed. Code: 6\n");
     EXPECT_TRUE(fake::Objects().empty());
 }
 
@@ -279,9 +279,9 @@ TEST_F(Cleaning, FailedSearchStepKeepsWhatWasFound)
     SelectAndLogIn();
     fake::ClearCalls();
     fake::Fail("C_FindObjects", CKR_DEVICE_ERROR, 2);
-    ConsoleCapture console;
+    ConsoleScript console;
     m_tests->CleanCard();
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
     EXPECT_THAT(Destroyed(), ElementsAre(handles[0]));
 }
 
