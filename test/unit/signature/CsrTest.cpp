@@ -46,7 +46,7 @@ protected:
         return thrower + ": no exception";
     }
 
-    CScopedWorkDir m_dir;
+    ScopedWorkDir m_dir;
     CK_OBJECT_HANDLE m_public = 0;
     CK_OBJECT_HANDLE m_private = 0;
 };
@@ -68,7 +68,7 @@ TEST_F(CsrTest, ModuleBuildsTheRequestAndBothFilesAreWritten)
 {
     const fake::Bytes csr = BytesOf(Pattern(300));
     fake::SetOutput("C_KTL_CreateCSR", csr);
-    CCoutCapture console;
+    ConsoleScript console;
 
     m_gost.GenerateCSR();
 
@@ -86,13 +86,13 @@ TEST_F(CsrTest, ModuleBuildsTheRequestAndBothFilesAreWritten)
     }
     EXPECT_EQ(ReadFileBytes("csr_der.dat"), std::string(csr.begin(), csr.end()));
     EXPECT_EQ(ReadFileBytes("csr_base64.txt"), ReferenceBase64(std::string(csr.begin(), csr.end())));
-    EXPECT_EQ(console.Text(), kCsrMessage);
+    EXPECT_EQ(console.Output(), kCsrMessage);
 }
 
 TEST_F(CsrTest, ZeroLengthRequestGivesEmptyFiles)
 {
     fake::SetReportedLength("C_KTL_CreateCSR", 0);
-    CCoutCapture console;
+    ConsoleScript console;
     m_rsa.GenerateCSR();
     EXPECT_EQ(CallsNamed("C_KTL_CreateCSR").at(1).args.at(3), 0u);
     EXPECT_EQ(ReadFileBytes("csr_der.dat"), "");
@@ -112,11 +112,11 @@ TEST_F(CsrTest, VanishedWorkingDirectoryFailsAfterTheModuleBuiltTheRequest)
     std::filesystem::create_directory("gone");
     std::filesystem::current_path("gone");
     std::filesystem::remove(std::filesystem::path(m_dir.Path()) / "gone");
-    CCoutCapture console;
+    ConsoleScript console;
 
     EXPECT_EQ(Expect("vanished"), "couldn't open file \"csr_der.dat\"");
     EXPECT_EQ(CallsNamed("C_KTL_CreateCSR").size(), 2u);
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
 }
 
 TEST_F(CsrTest, FileFailuresNameTheFile)
@@ -144,9 +144,9 @@ TEST_F(CsrTest, FileFailuresNameTheFile)
         std::filesystem::create_directory(dir);
         std::filesystem::current_path(dir);
         c.prepare();
-        CCoutCapture console;
+        ConsoleScript console;
         EXPECT_EQ(Expect(c.title), c.message);
-        EXPECT_EQ(console.Text(), "");
+        EXPECT_EQ(console.Output(), "");
         if (c.derWritten) {
             EXPECT_EQ(ReadFileBytes("csr_der.dat").size(), 100u);
         }
@@ -157,7 +157,7 @@ TEST_F(CsrTest, FileFailuresNameTheFile)
 
 class CsrBase64Test : public ::testing::TestWithParam<std::size_t> {
 protected:
-    CScopedWorkDir m_dir;
+    ScopedWorkDir m_dir;
     COpenRsa m_operator;
 };
 
@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, CsrBase64Test,
 
 TEST(CsrBase64LayoutTest, LineBreaksFollowCompleteGroups)
 {
-    CScopedWorkDir dir;
+    ScopedWorkDir dir;
     COpenRsa op;
     struct Case {
         std::size_t length;

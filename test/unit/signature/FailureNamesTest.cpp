@@ -42,14 +42,14 @@ protected:
         fake::ClearCalls();
     }
 
-    CScopedWorkDir m_dir;
+    ScopedWorkDir m_dir;
 };
 
 TEST_P(FailureNameTest, CarriesResultAndOperationName)
 {
     const FailureCase& c = GetParam();
     fake::Fail(c.entry, CKR_DEVICE_ERROR, c.fromCall);
-    CCoutCapture console;
+    ConsoleScript console;
     try {
         c.run(m_rsa, m_gost);
         FAIL() << "no exception";
@@ -163,7 +163,7 @@ TEST_F(SignatureOperatorTest, MissingVendorEntryIsNamed)
         SCOPED_TRACE(c.message);
         list = complete;
         c.clear(list);
-        CCoutCapture console;
+        ConsoleScript console;
         try {
             (m_rsa.*c.run)();
             ADD_FAILURE() << "no exception";

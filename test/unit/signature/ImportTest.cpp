@@ -73,17 +73,17 @@ protected:
         return "no exception";
     }
 
-    CScopedWorkDir m_dir;
+    ScopedWorkDir m_dir;
 };
 
 TEST_P(ImportTest, HandsTheFileToTheVendorEntry)
 {
     WriteFileBytes(std::string("../conf/") + GetParam().file, GetParam().content);
-    CCoutCapture console;
+    ConsoleScript console;
 
     Run();
 
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
     EXPECT_EQ(ModuleCallNames(), (std::vector<std::string>{GetParam().entry}));
     const fake::Call& call = fake::Calls().back();
     EXPECT_EQ(call.args, (std::vector<CK_ULONG>{m_session}));
@@ -95,9 +95,9 @@ TEST_P(ImportTest, HandsTheFileToTheVendorEntry)
 
 TEST_P(ImportTest, MissingFileStopsBeforeTheModule)
 {
-    CCoutCapture console;
+    ConsoleScript console;
     EXPECT_EQ(RunExpectingFailure(), GetParam().missingMessage);
-    EXPECT_EQ(console.Text(), std::string("Couldn't open file '../conf/") + GetParam().file + "\"\r\nTry again.\r\n");
+    EXPECT_EQ(console.Output(), std::string("Couldn't open file '../conf/") + GetParam().file + "\"\r\nTry again.\r\n");
     EXPECT_TRUE(ModuleCallNames().empty());
 }
 
@@ -108,31 +108,31 @@ INSTANTIATE_TEST_SUITE_P(Files, ImportTest, ::testing::ValuesIn(kCases),
 
 TEST_F(SignatureOperatorTest, PemWithoutCertificateIsReportedAsNotFound)
 {
-    CScopedWorkDir dir;
+    ScopedWorkDir dir;
     std::filesystem::create_directory("conf");
     std::filesystem::create_directory("run");
     std::filesystem::current_path("run");
     WriteFileBytes("../conf/ca.cer", "-----END CERTIFICATE-----\n-----BEGIN CERTIFICATE-----\n");
-    CCoutCapture console;
+    ConsoleScript console;
     try {
         m_rsa.LoadX509CertificateBase64();
         FAIL() << "no exception";
     } catch (const CustomException& e) {
         EXPECT_STREQ(e.what(), "Test X.509 Base64 certificate was not found. Terminating...");
     }
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
     EXPECT_TRUE(ModuleCallNames().empty());
 }
 
 TEST_F(SignatureOperatorTest, OperationsWithoutATestTouchNeitherModuleNorConsole)
 {
-    CCoutCapture console;
+    ConsoleScript console;
     m_rsa.GenerateSecretKey();
     m_rsa.StoreSecretKey();
     m_rsa.CalculateAndVerifyMac();
     m_gost.SignAndVerifyWithCertificate();
     ISignatureOperator& gost = m_gost;
     gost.SignAndVerifyWithCertificate();
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
     EXPECT_TRUE(fake::CallNames().empty());
 }

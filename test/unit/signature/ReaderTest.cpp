@@ -45,7 +45,7 @@ protected:
         return reader(m_operator, "input", out);
     }
 
-    CScopedWorkDir m_dir;
+    ScopedWorkDir m_dir;
     COpenRsa m_operator;
 };
 
@@ -93,9 +93,9 @@ class ReaderFailureTest : public ReaderTest, public ::testing::WithParamInterfac
 TEST_P(ReaderFailureTest, MissingFilePrintsTheMessageAndReturnsFalse)
 {
     std::vector<unsigned char> out;
-    CCoutCapture console;
+    ConsoleScript console;
     EXPECT_FALSE(GetParam().reader(m_operator, "no such dir/ca file.crt", out));
-    EXPECT_EQ(console.Text(), "Couldn't open file 'no such dir/ca file.crt\"\r\nTry again.\r\n");
+    EXPECT_EQ(console.Output(), "Couldn't open file 'no such dir/ca file.crt\"\r\nTry again.\r\n");
     EXPECT_TRUE(out.empty());
 }
 
@@ -103,16 +103,16 @@ TEST_P(ReaderFailureTest, UnreadablePathIsTreatedLikeAMissingFile)
 {
     std::filesystem::create_directory("a directory");
     std::vector<unsigned char> out;
-    CCoutCapture console;
+    ConsoleScript console;
     EXPECT_FALSE(GetParam().reader(m_operator, "a directory", out));
-    EXPECT_EQ(console.Text(), "Couldn't open file 'a directory\"\r\nTry again.\r\n");
+    EXPECT_EQ(console.Output(), "Couldn't open file 'a directory\"\r\nTry again.\r\n");
     EXPECT_TRUE(out.empty());
 }
 
 TEST_P(ReaderFailureTest, NonEmptyVectorIsRefusedBeforeTheFileIsTouched)
 {
     std::vector<unsigned char> out = {1, 2, 3};
-    CCoutCapture console;
+    ConsoleScript console;
     try {
         GetParam().reader(m_operator, "missing", out);
         FAIL() << "no exception";
@@ -120,7 +120,7 @@ TEST_P(ReaderFailureTest, NonEmptyVectorIsRefusedBeforeTheFileIsTouched)
         EXPECT_STREQ(e.what(), GetParam().notEmptyMessage);
     }
     EXPECT_EQ(out, (std::vector<unsigned char>{1, 2, 3}));
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -146,10 +146,10 @@ class PemBodyTest : public ReaderTest, public ::testing::WithParamInterface<PemC
 TEST_P(PemBodyTest, DecodesTheFirstCertificateOnly)
 {
     std::vector<unsigned char> out;
-    CCoutCapture console;
+    ConsoleScript console;
     EXPECT_TRUE(Read(ReadPem, GetParam().file, out));
     EXPECT_TRUE(AsString(out) == GetParam().decoded) << out.size() << " bytes decoded";
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
 }
 
 const std::string kLarge = RandomBytes(60000, 9);  // a body of about 81000 characters

@@ -58,11 +58,11 @@ TEST_P(KeyPairSignatureTest, SignsRandomDataWithPrivateKeyAndVerifiesWithPublicK
     const fake::Bytes signature = {0xDE, 0xAD, 0xBE, 0xEF, 0x01};
     fake::SetOutput("C_Sign", signature);
     const fake::Bytes data = RandomBytesAfterSeed(11);
-    CCoutCapture console;
+    ConsoleScript console;
 
     Operator().SignAndVerifyWithKey();
 
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
     const auto signInit = CallsNamed("C_SignInit");
     ASSERT_EQ(signInit.size(), 1u);
     EXPECT_EQ(signInit[0].args, (std::vector<CK_ULONG>{m_session, m_private}));
@@ -136,7 +136,7 @@ TEST_P(KeyPairVerificationTest, ResultIsPrintedOrRaised)
         fake::Fail("C_Verify", outcome.rv);
     }
     CBaseSignatureOperator& op = operatorCase.gost ? static_cast<CBaseSignatureOperator&>(m_gost) : m_rsa;
-    CCoutCapture console;
+    ConsoleScript console;
     try {
         op.SignAndVerifyWithKey();
         EXPECT_FALSE(outcome.raised);
@@ -145,7 +145,7 @@ TEST_P(KeyPairVerificationTest, ResultIsPrintedOrRaised)
         EXPECT_EQ(e.m_rv, outcome.rv);
         EXPECT_EQ(e.m_function, operatorCase.operation);
     }
-    EXPECT_EQ(console.Text(), outcome.printed);
+    EXPECT_EQ(console.Output(), outcome.printed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -180,11 +180,11 @@ TEST_F(CertificateSignatureTest, SignsWithTheCertificateAndReportsBothSteps)
     const fake::Bytes signature(77, 0x5A);
     fake::SetOutput("C_KTL_SignWithCert", signature);
     const fake::Bytes data = RandomBytesAfterSeed(23);
-    CCoutCapture console;
+    ConsoleScript console;
 
     m_rsa.SignAndVerifyWithCertificate();
 
-    EXPECT_EQ(console.Text(), "Data signed successfully.\nData verification successful.\n");
+    EXPECT_EQ(console.Output(), "Data signed successfully.\nData verification successful.\n");
     const auto sign = CallsNamed("C_KTL_SignWithCert");
     ASSERT_EQ(sign.size(), 2u);
     EXPECT_TRUE(sign[0].outputNull);
@@ -208,7 +208,7 @@ TEST_P(CertificateVerificationTest, ResultIsPrintedOrRaised)
     if (outcome.rv != CKR_OK) {
         fake::Fail("C_KTL_VerifySignature", outcome.rv);
     }
-    CCoutCapture console;
+    ConsoleScript console;
     try {
         m_rsa.SignAndVerifyWithCertificate();
         EXPECT_FALSE(outcome.raised);
@@ -217,7 +217,7 @@ TEST_P(CertificateVerificationTest, ResultIsPrintedOrRaised)
         EXPECT_EQ(e.m_rv, outcome.rv);
         EXPECT_EQ(e.m_function, "CTokenOperator::SignData");
     }
-    EXPECT_EQ(console.Text(), "Data signed successfully.\n" + outcome.printed);
+    EXPECT_EQ(console.Output(), "Data signed successfully.\n" + outcome.printed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Results, CertificateVerificationTest,
@@ -234,7 +234,7 @@ TEST_F(SignatureOperatorTest, CertificateLookupComesBeforeDataAndSigning)
     std::srand(31);
     const int firstValue = std::rand();
     std::srand(31);
-    CCoutCapture console;
+    ConsoleScript console;
 
     try {
         m_rsa.SignAndVerifyWithCertificate();
@@ -242,7 +242,7 @@ TEST_F(SignatureOperatorTest, CertificateLookupComesBeforeDataAndSigning)
     } catch (const CustomException& e) {
         EXPECT_STREQ(e.what(), "Object not found");
     }
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
     EXPECT_TRUE(CallsNamed("C_KTL_SignWithCert").empty());
     EXPECT_EQ(std::rand(), firstValue);
 }
@@ -263,11 +263,11 @@ protected:
 TEST_F(MacTest, RightMacPassesSilently)
 {
     fake::SetOutput("C_Sign", {0x0d, 0x7f, 0xd0, 0x89});
-    CCoutCapture console;
+    ConsoleScript console;
 
     m_gost.CalculateAndVerifyMac();
 
-    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(console.Output(), "");
     const auto signInit = CallsNamed("C_SignInit");
     ASSERT_EQ(signInit.size(), 1u);
     EXPECT_EQ(signInit[0].args, (std::vector<CK_ULONG>{m_session, m_key}));

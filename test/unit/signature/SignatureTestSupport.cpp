@@ -1,36 +1,9 @@
 #include "SignatureTestSupport.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <iterator>
-
-CCoutCapture::CCoutCapture() : m_previous(std::cout.rdbuf(m_buffer.rdbuf())) {}
-
-CCoutCapture::~CCoutCapture() { std::cout.rdbuf(m_previous); }
-
-CScopedWorkDir::CScopedWorkDir()
-{
-    m_previous = std::filesystem::current_path().string();
-    std::string pattern = (std::filesystem::temp_directory_path() / "sigtest-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    m_path = pattern;
-    std::filesystem::current_path(m_path);
-}
-
-CScopedWorkDir::~CScopedWorkDir()
-{
-    std::error_code ignored;
-    std::filesystem::current_path(m_previous, ignored);
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(m_path, ignored);
-}
+#include <sstream>
 
 std::string ReadFileBytes(const std::string& path)
 {

@@ -1,46 +1,17 @@
 #pragma once
-// Shared pieces of the signature operator tests: console capture, a private working
-// directory, operators with their helpers opened up, and a fixture that lends the fake
-// module to both operators on one open session.
-#include <sstream>
+// Shared pieces of the signature operator tests: operators with their helpers opened up,
+// file and template helpers, and a fixture that lends the fake module to both operators on
+// one open session. The console and the working directory come from the shared test support.
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "ConsoleScript.h"
 #include "FakeModule.h"
+#include "ScopedWorkDir.h"
 #include "signature/GostSignatureOperator.h"
 #include "signature/RsaSignatureOperator.h"
-
-// Swaps std::cout's buffer for a string buffer for as long as it lives.
-class CCoutCapture {
-public:
-    CCoutCapture();
-    ~CCoutCapture();
-    CCoutCapture(const CCoutCapture&) = delete;
-    CCoutCapture& operator=(const CCoutCapture&) = delete;
-
-    std::string Text() const { return m_buffer.str(); }
-
-private:
-    std::ostringstream m_buffer;
-    std::streambuf* m_previous;
-};
-
-// A fresh temporary directory that is the working directory while the object lives.
-class CScopedWorkDir {
-public:
-    CScopedWorkDir();
-    ~CScopedWorkDir();
-    CScopedWorkDir(const CScopedWorkDir&) = delete;
-    CScopedWorkDir& operator=(const CScopedWorkDir&) = delete;
-
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_previous;
-    std::string m_path;
-};
 
 // The operators with their protected helpers reachable from tests.
 template <typename Operator>
