@@ -50,17 +50,6 @@ std::string RvName(CK_RV rv) {
     return text;
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "softtoken-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
-
 void SoftTokenTest::SetUp() {
     setenv("SOFTTOKEN_STORE", StorePath().c_str(), 1);
     unsetenv("SOFTTOKEN_SLOTS");

@@ -1,6 +1,7 @@
 #pragma once
 // Fixtures for the software token's tests: each test gets its own temporary store and talks
 // to the module only through its function list, as any client would.
+#include "TempDir.h"
 #include "VendorFunctionList.h"
 
 #include <gtest/gtest.h>
@@ -23,19 +24,6 @@ extern const Bytes kDefaultPin;  // "52816037"
 // The built shared module, loaded with dlopen: a second, independent instance of the token
 // for child processes. Null when it cannot be loaded.
 CK_FUNCTION_LIST* LoadSharedModule();
-
-// A fresh directory, removed with everything in it at the end of the test.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 // A fixed-size value of the Boolean and CK_ULONG kinds for templates.
 struct Value {
@@ -77,7 +65,7 @@ protected:
     CK_KTL_FUNCTION_LIST* vendor = nullptr;
 
 private:
-    TempDir m_dir;
+    TempDir m_dir{"softtoken-test-"};
 };
 
 }  // namespace softtoken_test

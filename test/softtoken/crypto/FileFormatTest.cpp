@@ -15,15 +15,6 @@ namespace {
 
 const Bytes kPassword = {'3', '5', '7'};
 
-CK_RV ErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CryptoError& e) {
-        return e.Rv();
-    }
-    return CKR_OK;
-}
-
 struct CertCase {
     const char* file;
     const char* commonName;

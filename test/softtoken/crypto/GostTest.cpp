@@ -189,15 +189,6 @@ TEST(GostR3410, DefaultsToCryptoProA) {
     EXPECT_NE(GostR3410::Generate({}).privateValue, key.privateValue);
 }
 
-CK_RV ErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CryptoError& e) {
-        return e.Rv();
-    }
-    return CKR_OK;
-}
-
 TEST(GostR3410, WrongLengthsAndValuesGiveCodesNotAborts) {
     GostKeyComponents key = GostR3410::Generate({});
     Bytes params = key.paramsOid;

@@ -28,15 +28,6 @@ RsaPtr Independent(const RsaKeyComponents& c, bool withPrivate) {
     return rsa;
 }
 
-CK_RV ErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CryptoError& e) {
-        return e.Rv();
-    }
-    return CKR_OK;
-}
-
 class RsaKeyTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { s_key = std::make_unique<RsaKeyComponents>(Rsa::Generate(1024, {0x01, 0x00, 0x01})); }

@@ -20,15 +20,6 @@ const Pairs kSubject = {{"CN", "name"}, {"C", "RU"}};
 const Pairs kAttributes = {{"challengePassword", "7591"}};
 const Triples kExtensions = {{"keyUsage", "digitalSignature,keyEncipherment", "1"}};
 
-CK_RV ErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CryptoError& e) {
-        return e.Rv();
-    }
-    return CKR_OK;
-}
-
 KeyMaterial PublicOf(const KeyMaterial& key) {
     KeyMaterial out = key;
     if (out.rsa) out.rsa = RsaKeyComponents{key.rsa->modulus, key.rsa->publicExponent, {}, {}, {}, {}, {}, {}};

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "crypto/CryptoError.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -48,15 +50,13 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 
 std::string ConfFile(const std::string& name) { return std::string(TOKENTEST_CONF_DIR) + "/" + name; }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "stcrypto-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
+CK_RV ErrorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const CryptoError& e) {
+        return e.Rv();
+    }
+    return CKR_OK;
 }
 
 int RunCommand(const std::string& command, std::string* output) {
