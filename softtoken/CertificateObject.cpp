@@ -19,7 +19,11 @@ void CertificateObject::DeriveFields(Object& certificate) {
 }
 
 Object CertificateObject::Make(const Bytes& label, const Bytes& id, const Bytes& der) {
-    const crypto::CertificateFields fields = crypto::Certificate::Parse(der);
+    return Make(label, id, der, crypto::Certificate::Parse(der));
+}
+
+Object CertificateObject::Make(const Bytes& label, const Bytes& id, const Bytes& der,
+                               const crypto::CertificateFields& fields) {
     Object certificate;
     certificate.SetUlong(CKA_CLASS, CKO_CERTIFICATE);
     certificate.SetUlong(CKA_CERTIFICATE_TYPE, CKC_X_509);

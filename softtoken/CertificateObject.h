@@ -1,6 +1,7 @@
 #pragma once
 // X.509 certificate objects: the attributes the token takes from the certificate's DER.
 #include "Object.h"
+#include "crypto/Certificate.h"
 
 #include <string>
 
@@ -13,6 +14,9 @@ public:
     static void DeriveFields(Object& certificate);
     // A token certificate object as the vendor import entries make it.
     static Object Make(const Bytes& label, const Bytes& id, const Bytes& der);
+    // The same from a certificate whose fields the caller has already parsed.
+    static Object Make(const Bytes& label, const Bytes& id, const Bytes& der,
+                       const crypto::CertificateFields& fields);
 };
 
 }  // namespace softtoken

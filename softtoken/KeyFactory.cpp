@@ -1,5 +1,6 @@
 #include "KeyFactory.h"
 
+#include "CertificateObject.h"
 #include "ObjectPolicy.h"
 #include "StoreCipher.h"
 #include "crypto/Certificate.h"
@@ -147,17 +148,7 @@ std::vector<Object> KeyFactory::FromPkcs12(const crypto::Pkcs12Contents& content
     publicKey.Set(CKA_ID, id);
     privateKey.Set(CKA_ID, id);
 
-    Object certificate;
-    certificate.SetUlong(CKA_CLASS, CKO_CERTIFICATE);
-    certificate.SetUlong(CKA_CERTIFICATE_TYPE, CKC_X_509);
-    certificate.SetBool(CKA_TOKEN, true);
-    certificate.Set(CKA_LABEL, label);
-    certificate.Set(CKA_ID, id);
-    certificate.Set(CKA_VALUE, contents.certificateDer);
-    certificate.Set(CKA_SUBJECT, fields.subject);
-    certificate.Set(CKA_ISSUER, fields.issuer);
-    certificate.Set(CKA_SERIAL_NUMBER, fields.serialNumber);
-    ObjectPolicy::Complete(certificate, Origin::Create);
+    Object certificate = CertificateObject::Make(label, id, contents.certificateDer, fields);
 
     std::vector<Object> objects;
     objects.push_back(std::move(privateKey));
