@@ -16,6 +16,14 @@ int main(int argc, char* argv[])
         CRunSettings::WriteUsage(std::cout);
         return CTestRun::kStatusOk;
     }
+    if (settings.showVersion) {
+        CRunSettings::WriteVersion(std::cout);
+        return CTestRun::kStatusOk;
+    }
+    if (!settings.errors.empty()) {
+        settings.WriteErrors(std::cerr);
+        return CTestRun::kStatusFailure;
+    }
     // Everything the run built is gone, the module finalised and unloaded, before a
     // handler writes its line.
     try {

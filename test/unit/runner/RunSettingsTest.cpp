@@ -118,8 +118,63 @@ TEST(RunSettings, WarnsOncePerUnknownArgumentInOrder)
               "ignoring unknown argument \"x y\"\n");
 
     std::ostringstream none;
-    ParseArguments({"--gost", "--passes=2abc"}).WriteWarnings(none);
+    ParseArguments({"--gost", "--passes=12", "--passes= +3"}).WriteWarnings(none);
     EXPECT_EQ(none.str(), "");
+}
+
+TEST(RunSettings, PassCountThatIsNotAWholeNumberKeepsItsValueWithAWarning)
+{
+    struct Case {
+        const char* argument;
+        int32_t passes;
+    };
+    for (const Case& c : {Case{"--passes=abc", 0}, Case{"--passes=5x", 5}, Case{"--passes=", 0}, Case{"--passes=3 ", 3}}) {
+        const CRunSettings settings = ParseArguments({c.argument});
+        EXPECT_EQ(settings.passes, c.passes) << c.argument;
+        std::ostringstream warnings;
+        settings.WriteWarnings(warnings);
+        EXPECT_EQ(warnings.str(), std::string("warning: \"") + c.argument + "\" is not a whole number: read as " +
+                                      std::to_string(c.passes) + "\n");
+        EXPECT_TRUE(settings.errors.empty());
+    }
+}
+
+TEST(RunSettings, ModuleSlotReportAndDirectoryOptions)
+{
+    const CRunSettings settings =
+        ParseArguments({"--module=/opt/m.so", "--standard-calls", "--slot=17", "--list-slots", "--conf-dir=/usr/share/c",
+                        "--junit=out.xml", "--trace", "--version"});
+    EXPECT_EQ(settings.modulePath, "/opt/m.so");
+    EXPECT_TRUE(settings.standardCalls);
+    ASSERT_TRUE(settings.slotId.has_value());
+    EXPECT_EQ(*settings.slotId, 17u);
+    EXPECT_TRUE(settings.listSlots);
+    EXPECT_EQ(settings.confDir, "/usr/share/c/");
+    EXPECT_EQ(settings.junitPath, "out.xml");
+    EXPECT_TRUE(settings.trace);
+    EXPECT_TRUE(settings.showVersion);
+    EXPECT_TRUE(settings.unknownArguments.empty());
+    EXPECT_TRUE(settings.errors.empty());
+
+    const CRunSettings defaults = ParseArguments({});
+    EXPECT_EQ(defaults.modulePath, "");
+    EXPECT_FALSE(defaults.slotId.has_value());
+    EXPECT_EQ(defaults.confDir, "../conf/");
+    EXPECT_EQ(ParseArguments({"--conf-dir=conf/"}).confDir, "conf/");
+    EXPECT_EQ(*ParseArguments({"--slot=0"}).slotId, 0u);
+}
+
+TEST(RunSettings, UnusableOptionValuesAreErrors)
+{
+    for (const char* argument : {"--slot=", "--slot=abc", "--slot=-1", "--slot=+1", "--slot=1x", "--slot=99999999999999999999999",
+                                 "--module=", "--junit=", "--conf-dir="}) {
+        const CRunSettings settings = ParseArguments({argument});
+        ASSERT_EQ(settings.errors.size(), 1u) << argument;
+        EXPECT_NE(settings.errors[0].find(argument), std::string::npos) << settings.errors[0];
+        std::ostringstream out;
+        settings.WriteErrors(out);
+        EXPECT_EQ(out.str(), "error: " + settings.errors[0] + "\n");
+    }
 }
 
 TEST(RunSettings, UsageNamesEveryOptionAndStatus)
@@ -127,7 +182,8 @@ TEST(RunSettings, UsageNamesEveryOptionAndStatus)
     std::ostringstream usage;
     CRunSettings::WriteUsage(usage);
     for (const char* text : {"--skip-init-token", "--gost", "--passes=", "--skip-2048", "--skip-cert", "--help",
-                             "-h", "  0 ", "  1 ", "  2 ", "  3 ", "  255 "}) {
+                             "-h", "--module=", "--standard-calls", "--slot=", "--list-slots", "--conf-dir=",
+                             "--junit=", "--trace", "--version", "  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  255 "}) {
         EXPECT_NE(usage.str().find(text), std::string::npos) << text;
     }
 }
