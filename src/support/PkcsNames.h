@@ -1,0 +1,14 @@
+#pragma once
+// The standard's names of PKCS#11 numbers: return values, and the mechanisms, attributes,
+// object classes and key types the utility and its standard-call layer use.
+#include <p11-kit/pkcs11.h>
+
+class CPkcsNames {
+public:
+    // Each returns the name, or null when the table has none.
+    static const char* ReturnValue(CK_RV rv);
+    static const char* Mechanism(CK_MECHANISM_TYPE type);
+    static const char* Attribute(CK_ATTRIBUTE_TYPE type);
+    static const char* ObjectClass(CK_OBJECT_CLASS objectClass);
+    static const char* KeyType(CK_KEY_TYPE keyType);
+};
