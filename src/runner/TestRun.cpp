@@ -9,7 +9,7 @@
 #include "support/Logger.h"
 #include "tests/TestsOperator.h"
 
-CTestRun::CTestRun(const CRunSettings& settings) : m_settings(settings) {}
+CTestRun::CTestRun(const CRunSettings& settings, CJunitReport* report) : m_settings(settings), m_report(report) {}
 
 std::string CTestRun::ElapsedText(std::clock_t start, std::clock_t end)
 {
@@ -34,9 +34,15 @@ int CTestRun::Run()
     for (int64_t pass = 1; pass <= m_settings.passes; ++pass) {
         const std::clock_t start = std::clock();
         std::cout << "---------- Pass #" << pass << " ----------" << "\n" << std::flush;
+        if (m_report != nullptr) {
+            m_report->BeginPass(pass);
+        }
         CPassSequence sequence(logger, tests, m_settings);
         if (!sequence.Run()) {
             return kStatusPinRefused;
+        }
+        if (m_report != nullptr) {
+            m_report->EndPass();
         }
         std::cout << "Time passed: ";
         const std::clock_t end = std::clock();

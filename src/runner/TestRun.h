@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "runner/JunitReport.h"
 #include "runner/RunSettings.h"
 
 class CTestRun {
@@ -15,7 +16,8 @@ public:
     static const int kStatusNoToken = 3;
     static const int kStatusPinRefused = 255;
 
-    explicit CTestRun(const CRunSettings& settings);
+    // The report, when given, hears where each pass begins and ends.
+    explicit CTestRun(const CRunSettings& settings, CJunitReport* report = nullptr);
 
     int Run();
 
@@ -25,4 +27,5 @@ public:
 
 private:
     const CRunSettings& m_settings;
+    CJunitReport* m_report;
 };

@@ -2,6 +2,14 @@
 
 #include <iostream>
 
+namespace {
+
+ILogListener* g_listener = nullptr;
+
+}  // namespace
+
+void Logger::SetListener(ILogListener* listener) { g_listener = listener; }
+
 Logger::Logger() : m_infoTag("INFO"), m_debugTag("DEBUG"), m_errorTag("ERROR"), m_fatalTag("FATAL") {}
 
 Logger::~Logger() = default;
@@ -20,4 +28,7 @@ void Logger::log(std::string& tag, const std::string& message) { log(tag, messag
 void Logger::log(std::string& tag, const char* message)
 {
     std::cout << tag << ": " << message << "\n" << std::flush;
+    if (g_listener != nullptr) {
+        g_listener->OnLogLine(tag, message);
+    }
 }

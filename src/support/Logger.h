@@ -1,6 +1,9 @@
 #pragma once
-// Console logger: one tagged line per message on standard output, flushed at once.
+// Console logger: one tagged line per message on standard output, flushed at once, and
+// handed to the listener of the process, if one is set.
 #include <string>
+
+#include "support/ILogListener.h"
 
 class Logger {
 public:
@@ -15,6 +18,9 @@ public:
     void error(const std::string& message);
     void fatal(const char* message);
     void fatal(const std::string& message);
+
+    // The listener every Logger hands its lines to; null for none.
+    static void SetListener(ILogListener* listener);
 
 private:
     void log(std::string& tag, const char* message);
