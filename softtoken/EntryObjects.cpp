@@ -78,15 +78,14 @@ CK_RV C_CopyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle, CK_A
         // changes as C_SetAttributeValue would change it.
         Object::Map own;
         for (auto it = changes.begin(); it != changes.end();) {
-            const bool toFalse = it->second[0] == CK_FALSE;
             switch (it->first) {
             case CKA_TOKEN:
             case CKA_PRIVATE:
                 break;
             case CKA_MODIFIABLE:
             case CKA_COPYABLE:
-            case CKA_DESTROYABLE:  // may only be taken away
-                Require(toFalse || duplicate.Bool(it->first, true), CKR_ATTRIBUTE_READ_ONLY);
+            case CKA_DESTROYABLE:  // may only be taken away; Booleans are one byte long
+                Require(it->second[0] == CK_FALSE || duplicate.Bool(it->first, true), CKR_ATTRIBUTE_READ_ONLY);
                 break;
             default:
                 ++it;
