@@ -31,9 +31,10 @@ extern "C" {
 
 CK_RV C_Initialize(CK_VOID_PTR initArgs) {
     try {
-        Module& module = Module::Instance();
-        std::lock_guard<std::mutex> lock(module.Mutex());
-        module.Initialize(static_cast<const CK_C_INITIALIZE_ARGS*>(initArgs));
+        std::lock_guard<std::mutex> lock(Module::Lock());
+        Module* module = Module::Instance();
+        Require(module != nullptr, CKR_GENERAL_ERROR);  // the process is exiting
+        module->Initialize(static_cast<const CK_C_INITIALIZE_ARGS*>(initArgs));
         return CKR_OK;
     } catch (const Pkcs11Error& error) {
         return error.Rv();

@@ -12,10 +12,10 @@ namespace softtoken {
 template <typename Body>
 CK_RV Guarded(Body&& body) noexcept {
     try {
-        Module& module = Module::Instance();
-        std::lock_guard<std::mutex> lock(module.Mutex());
-        Require(module.IsInitialized(), CKR_CRYPTOKI_NOT_INITIALIZED);
-        return body(module);
+        std::lock_guard<std::mutex> lock(Module::Lock());
+        Module* module = Module::Instance();
+        Require(module != nullptr && module->IsInitialized(), CKR_CRYPTOKI_NOT_INITIALIZED);
+        return body(*module);
     } catch (const Pkcs11Error& error) {
         return error.Rv();
     } catch (const crypto::CryptoError& error) {

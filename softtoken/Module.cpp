@@ -1,32 +1,84 @@
 #include "Module.h"
 
+#include <openssl/crypto.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <type_traits>
 
 namespace softtoken {
 namespace {
 
 constexpr CK_ULONG kMaxSlots = 64;
 
+// Neither has a destructor to run at exit, so both outlive the state.
+static_assert(std::is_trivially_destructible_v<std::mutex>);
+std::mutex g_lock;
+bool g_gone = false;
+Module* g_module = nullptr;  // the state once made, for the fork handlers
+
 }  // namespace
 
-Module& Module::Instance() {
+std::mutex& Module::Lock() { return g_lock; }
+
+Module* Module::Instance() {
+    if (g_gone) return nullptr;
     static Module module;
-    return module;
+    return &module;
 }
+
+// OpenSSL is set up first so that its exit handler, registered then, runs after this
+// destructor, which still frees keys.
+Module::Module() {
+    OPENSSL_init_crypto(0, nullptr);
+    pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+    g_module = this;
+}
+
+// Runs when the process exits or unloads the module, before the exit handlers that were
+// registered before the module was first used.
+Module::~Module() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    Clear();
+    g_gone = true;
+    g_module = nullptr;
+}
+
+void Module::BeforeFork() {
+    g_lock.lock();
+    if (g_module != nullptr && g_module->IsInitialized()) g_module->m_store->Close();
+}
+
+void Module::AfterForkInParent() {
+    if (g_module != nullptr && g_module->IsInitialized()) {
+        // A store that does not open again answers CKR_DEVICE_ERROR from then on.
+        try {
+            g_module->m_store->Reopen();
+        } catch (...) {
+        }
+        for (auto& token : g_module->m_tokens) token->ForgetVersion();
+    }
+    g_lock.unlock();
+}
+
+void Module::AfterForkInChild() { g_lock.unlock(); }
 
 CK_ULONG Module::SlotsFromEnvironment() {
     const char* text = std::getenv("SOFTTOKEN_SLOTS");
     if (text == nullptr || *text == '\0') return 1;
-    char* end = nullptr;
+    if (!std::all_of(text, text + std::strlen(text), [](unsigned char c) { return std::isdigit(c) != 0; })) return 1;
     errno = 0;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (errno != 0 || *end != '\0' || text[0] == '-') return 1;
-    return value > kMaxSlots ? kMaxSlots : value;
+    const unsigned long value = std::strtoul(text, nullptr, 10);
+    if (errno == ERANGE) return kMaxSlots;
+    return std::min<CK_ULONG>(value, kMaxSlots);
 }
 
 void Module::Initialize(const CK_C_INITIALIZE_ARGS* args) {
-    Require(!m_initialized, CKR_CRYPTOKI_ALREADY_INITIALIZED);
+    Require(!IsInitialized(), CKR_CRYPTOKI_ALREADY_INITIALIZED);
     if (args != nullptr) {
         Require(args->pReserved == nullptr, CKR_ARGUMENTS_BAD);
         const int given = (args->CreateMutex != nullptr) + (args->DestroyMutex != nullptr) +
@@ -35,17 +87,24 @@ void Module::Initialize(const CK_C_INITIALIZE_ARGS* args) {
         // Only the system's own locking is available.
         Require(given == 0 || (args->flags & CKF_OS_LOCKING_OK) != 0, CKR_CANT_LOCK);
     }
+    // A child after fork() starts afresh; its parent's sessions are not its own.
+    Clear();
     const CK_ULONG slots = SlotsFromEnvironment();
     auto store = std::make_unique<ObjectStore>(ObjectStore::DefaultPath());
     std::vector<std::unique_ptr<Token>> tokens;
     for (CK_SLOT_ID slot = 0; slot < slots; ++slot) tokens.push_back(std::make_unique<Token>(slot, *store));
     m_tokens = std::move(tokens);
     m_store = std::move(store);
+    m_owner = getpid();
     m_initialized = true;
 }
 
 void Module::Finalize() {
-    Require(m_initialized, CKR_CRYPTOKI_NOT_INITIALIZED);
+    Require(IsInitialized(), CKR_CRYPTOKI_NOT_INITIALIZED);
+    Clear();
+}
+
+void Module::Clear() {
     m_sessions.clear();
     m_tokens.clear();
     m_store.reset();

@@ -9,16 +9,25 @@
 #include <memory>
 #include <mutex>
 
+#include <unistd.h>
+
 namespace softtoken {
 
 class Module {
 public:
-    static Module& Instance();
+    // The lock every call holds. It stays valid after the state is gone, for hosts that call
+    // in from exit handlers of their own.
+    static std::mutex& Lock();
+    // The state, created on first use; null once the process exits or unloads the module
+    // (calls then answer CKR_CRYPTOKI_NOT_INITIALIZED). Only with Lock() held.
+    static Module* Instance();
+    ~Module();
 
-    std::mutex& Mutex() { return m_mutex; }
     void Initialize(const CK_C_INITIALIZE_ARGS* args);
     void Finalize();
-    bool IsInitialized() const { return m_initialized; }
+    // A child after fork() holds a copy of its parent's state: not initialised until it
+    // calls C_Initialize itself.
+    bool IsInitialized() const { return m_initialized && m_owner == getpid(); }
 
     CK_ULONG SlotCount() const { return static_cast<CK_ULONG>(m_tokens.size()); }
     Token& TokenAt(CK_SLOT_ID slot);
@@ -37,11 +46,17 @@ public:
     std::shared_ptr<Object> ObjectAt(const Session& session, CK_OBJECT_HANDLE handle);
 
 private:
-    Module() = default;
+    Module();
     static CK_ULONG SlotsFromEnvironment();
+    void Clear();
+    // fork(): the parent's store connection is closed while the process is copied, so that
+    // the child inherits no SQLite state, and opened again in the parent.
+    static void BeforeFork();
+    static void AfterForkInParent();
+    static void AfterForkInChild();
 
-    std::mutex m_mutex;
     bool m_initialized = false;
+    pid_t m_owner = 0;  // the process that initialised
     std::unique_ptr<ObjectStore> m_store;
     std::vector<std::unique_ptr<Token>> m_tokens;
     std::map<CK_SESSION_HANDLE, std::unique_ptr<Session>> m_sessions;

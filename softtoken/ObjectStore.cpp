@@ -10,23 +10,32 @@
 
 namespace softtoken {
 
-ObjectStore::ObjectStore(const std::string& path) {
+ObjectStore::ObjectStore(std::string path) : m_path(std::move(path)) { Open(); }
+
+ObjectStore::~ObjectStore() { Close(); }
+
+void ObjectStore::PrepareFile() const {
     std::error_code ec;
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const std::filesystem::path parent = std::filesystem::path(m_path).parent_path();
+    if (!parent.empty() && std::filesystem::exists(parent, ec) && !std::filesystem::is_directory(parent, ec))
+        StoreUnusable(m_path, parent.string() + " is not a directory");
     if (!parent.empty() && !std::filesystem::exists(parent, ec)) {
         std::filesystem::create_directories(parent, ec);
+        if (ec) StoreUnusable(m_path, "cannot create " + parent.string() + " (" + ec.message() + ")");
         std::filesystem::permissions(parent, std::filesystem::perms::owner_all, ec);
     }
     // Only the owner may read the store; SQLite gives its journal files the same mode.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) ::close(fd);
-    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        sqlite3_close(m_db);
-        m_db = nullptr;
-        throw Pkcs11Error(CKR_DEVICE_ERROR);
-    }
+    const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) StoreUnusable(m_path, OsReason(errno));
+    ::close(fd);
+}
+
+void ObjectStore::Open() {
+    PrepareFile();
+    const int rc = sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                                   nullptr);
     try {
+        if (rc != SQLITE_OK) StoreUnusable(m_db);
         sqlite3_busy_timeout(m_db, 10000);
         Exec("PRAGMA journal_mode=WAL");
         // WAL with NORMAL survives the death of the process at any moment; only a power
@@ -36,20 +45,30 @@ ObjectStore::ObjectStore(const std::string& path) {
         Exec("PRAGMA wal_autocheckpoint=4000");
         CreateSchema();
     } catch (...) {
-        m_statements.clear();
-        sqlite3_close(m_db);
+        Close();
         throw;
     }
 }
 
-ObjectStore::~ObjectStore() {
+void ObjectStore::Close() noexcept {
     m_statements.clear();
     sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+void ObjectStore::Reopen() {
+    Close();
+    Open();
+}
+
+sqlite3* ObjectStore::Db() const {
+    if (m_db == nullptr) StoreUnusable(m_path, "not open");
+    return m_db;
 }
 
 Statement& ObjectStore::Cached(const char* sql) {
     std::unique_ptr<Statement>& statement = m_statements[sql];
-    if (!statement) statement = std::make_unique<Statement>(m_db, sql);
+    if (!statement) statement = std::make_unique<Statement>(Db(), sql);
     statement->Reset();
     return *statement;
 }
@@ -67,7 +86,7 @@ std::string ObjectStore::DefaultPath() {
 }
 
 void ObjectStore::Exec(const std::string& sql) {
-    Require(sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK, CKR_DEVICE_ERROR);
+    if (sqlite3_exec(Db(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) StoreUnusable(m_db);
 }
 
 void ObjectStore::CreateSchema() {
@@ -89,7 +108,7 @@ long long ObjectStore::DataVersion() {
 TokenRecord ObjectStore::LoadToken(CK_SLOT_ID slot) {
     TokenRecord record;
     record.slot = slot;
-    Statement query(m_db,
+    Statement query(Db(),
                     "SELECT initialized, label, serial, iterations, so_salt, so_verifier, so_key, user_salt,"
                     " user_verifier, user_key, so_failures, user_failures FROM tokens WHERE slot = ?");
     query.Bind(1, static_cast<long long>(slot));
@@ -110,7 +129,7 @@ TokenRecord ObjectStore::LoadToken(CK_SLOT_ID slot) {
 }
 
 void ObjectStore::SaveToken(const TokenRecord& r) {
-    Statement update(m_db,
+    Statement update(Db(),
                      "INSERT OR REPLACE INTO tokens (slot, initialized, label, serial, iterations, so_salt,"
                      " so_verifier, so_key, user_salt, user_verifier, user_key, so_failures, user_failures)"
                      " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
@@ -123,7 +142,7 @@ void ObjectStore::SaveToken(const TokenRecord& r) {
 
 void ObjectStore::ResetToken(const TokenRecord& record) {
     StoreTransaction transaction(*this);
-    Statement wipe(m_db, "DELETE FROM objects WHERE slot = ?");
+    Statement wipe(Db(), "DELETE FROM objects WHERE slot = ?");
     wipe.Bind(1, static_cast<long long>(record.slot)).Run();
     SaveToken(record);
     transaction.Commit();
@@ -131,7 +150,7 @@ void ObjectStore::ResetToken(const TokenRecord& record) {
 
 std::vector<StoredObject> ObjectStore::LoadObjects(CK_SLOT_ID slot) {
     std::vector<StoredObject> objects;
-    Statement query(m_db, "SELECT id, clear, sealed FROM objects WHERE slot = ? ORDER BY id");
+    Statement query(Db(), "SELECT id, clear, sealed FROM objects WHERE slot = ? ORDER BY id");
     query.Bind(1, static_cast<long long>(slot));
     while (query.Step()) objects.push_back({query.Int(0), query.Blob(1), query.Blob(2)});
     return objects;
@@ -140,7 +159,7 @@ std::vector<StoredObject> ObjectStore::LoadObjects(CK_SLOT_ID slot) {
 long long ObjectStore::InsertObject(CK_SLOT_ID slot, const Bytes& clear, const Bytes& sealed) {
     Statement& insert = Cached("INSERT INTO objects (slot, clear, sealed) VALUES (?,?,?)");
     insert.Bind(1, static_cast<long long>(slot)).Bind(2, clear).Bind(3, sealed).Run();
-    return sqlite3_last_insert_rowid(m_db);
+    return sqlite3_last_insert_rowid(Db());
 }
 
 void ObjectStore::UpdateObject(long long id, const Bytes& clear, const Bytes& sealed) {
@@ -151,11 +170,13 @@ void ObjectStore::UpdateObject(long long id, const Bytes& clear, const Bytes& se
 bool ObjectStore::DeleteObject(long long id) {
     Statement& remove = Cached("DELETE FROM objects WHERE id = ?");
     remove.Bind(1, id).Run();
-    return sqlite3_changes(m_db) > 0;
+    return sqlite3_changes(Db()) > 0;
 }
 
 void ObjectStore::Begin() { Cached("BEGIN IMMEDIATE").Run(); }
 void ObjectStore::Commit() { Cached("COMMIT").Run(); }
-void ObjectStore::Rollback() noexcept { sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr); }
+void ObjectStore::Rollback() noexcept {
+    if (m_db != nullptr) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
 
 }  // namespace softtoken

@@ -32,7 +32,9 @@ struct StoredObject {
 
 class ObjectStore {
 public:
-    explicit ObjectStore(const std::string& path);
+    // Opens (and creates) the store; an unusable one is reported on standard error and
+    // answers CKR_DEVICE_ERROR.
+    explicit ObjectStore(std::string path);
     ~ObjectStore();
     ObjectStore(const ObjectStore&) = delete;
     ObjectStore& operator=(const ObjectStore&) = delete;
@@ -54,15 +56,23 @@ public:
     // False when the row was already gone (another process destroyed it).
     bool DeleteObject(long long id);
 
+    // Around fork(): the connection is closed while the process is copied, then opened again.
+    void Close() noexcept;
+    void Reopen();
+
     void Begin();
     void Commit();
     void Rollback() noexcept;
 
 private:
+    void Open();
+    void PrepareFile() const;
+    sqlite3* Db() const;  // the open connection (CKR_DEVICE_ERROR while closed)
     class Statement& Cached(const char* sql);
     void Exec(const std::string& sql);
     void CreateSchema();
 
+    std::string m_path;
     sqlite3* m_db = nullptr;
     // Prepared once, reused by every call: statements must go before the connection.
     std::map<const char*, std::unique_ptr<class Statement>> m_statements;

@@ -1,5 +1,6 @@
 #pragma once
-// One prepared SQLite statement (RAII): bind, step, read columns.
+// One prepared SQLite statement (RAII): bind, step, read columns; and how store failures
+// are reported.
 #include "Pkcs11Error.h"
 
 #include <sqlite3.h>
@@ -7,6 +8,14 @@
 #include <string>
 
 namespace softtoken {
+
+// Says on standard error which store cannot be used and why (once per process for the same
+// words), then answers CKR_DEVICE_ERROR.
+[[noreturn]] void StoreUnusable(const std::string& path, const std::string& reason);
+// The same with the reason of the connection's last failure.
+[[noreturn]] void StoreUnusable(sqlite3* db);
+// The words for a system error number; permission errors read "not writable".
+std::string OsReason(int error);
 
 class Statement {
 public:

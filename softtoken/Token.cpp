@@ -14,14 +14,18 @@ namespace {
 // PBKDF2 iterations: one login costs about 10 ms on an idle development machine.
 constexpr long long kPinIterations = 30000;
 constexpr size_t kSaltSize = 16;
-constexpr CK_OBJECT_HANDLE kSessionObjectBase = CK_OBJECT_HANDLE(1) << 40;
+// Session objects count down from the top of the 31-bit range, token objects (store rows)
+// count up from 1: handles fit clients that keep them in 32 bits, signed or not.
+constexpr CK_OBJECT_HANDLE kFirstSessionObject = 0x7FFFFFFF;
 
 }  // namespace
 
 Token::Token(CK_SLOT_ID slot, ObjectStore& store)
-    : m_slot(slot), m_store(store), m_nextSessionObject(kSessionObjectBase * (slot + 1)) {
+    : m_slot(slot), m_store(store), m_nextSessionObject(kFirstSessionObject) {
     Reload();
 }
+
+Token::~Token() { Forget(); }
 
 void Token::Refresh() {
     if (m_store.DataVersion() != m_version) Reload();
@@ -131,7 +135,11 @@ Token::PinSlot Token::PinOf(Login who) {
     return {&m_record.userSalt, &m_record.userVerifier, &m_record.userWrappedKey, &m_record.userFailures, "user"};
 }
 
+// The check, the derivation and the count happen in one write transaction on the record as
+// stored: processes trying PINs at once take turns, and every try is counted.
 std::optional<Bytes> Token::UnlockWith(Login who, const Bytes& pin) {
+    StoreTransaction transaction(m_store);
+    m_record = m_store.LoadToken(m_slot);
     PinSlot slot = PinOf(who);
     Require(*slot.failures < kMaxFailures, CKR_PIN_LOCKED);
     Bytes secret = StoreCipher::DerivePinSecret(pin, *slot.salt, static_cast<unsigned>(m_record.iterations));
@@ -142,16 +150,10 @@ std::optional<Bytes> Token::UnlockWith(Login who, const Bytes& pin) {
         WipeGuard wipeWrapKey(wrapKey);
         tokenKey = StoreCipher::Open(wrapKey, *slot.wrappedKey, Bytes(slot.context, slot.context + std::strlen(slot.context)));
     }
-    if (tokenKey && *slot.failures == 0) return tokenKey;
-    // Count (or clear) inside one write transaction on the record as stored, so that
-    // failures in several processes at once are all counted.
-    StoreTransaction transaction(m_store);
-    TokenRecord current = m_store.LoadToken(m_slot);
-    long long& failures = who == Login::SecurityOfficer ? current.soFailures : current.userFailures;
-    failures = tokenKey ? 0 : failures + 1;
-    m_store.SaveToken(current);
+    if (tokenKey && *slot.failures == 0) return tokenKey;  // nothing to count
+    *slot.failures = tokenKey ? 0 : *slot.failures + 1;
+    m_store.SaveToken(m_record);
     transaction.Commit();
-    m_record = current;
     return tokenKey;
 }
 
@@ -302,7 +304,7 @@ std::vector<CK_OBJECT_HANDLE> Token::AddAll(std::vector<Object> objects) {
                 object.sealed = std::move(sealed);
                 handle = static_cast<CK_OBJECT_HANDLE>(object.rowId);
             } else {
-                handle = m_nextSessionObject++;
+                handle = NextSessionObject();
             }
             added.emplace_back(handle, std::make_shared<Object>(std::move(object)));
         }
@@ -314,6 +316,12 @@ std::vector<CK_OBJECT_HANDLE> Token::AddAll(std::vector<Object> objects) {
         handles.push_back(handle);
     }
     return handles;
+}
+
+CK_OBJECT_HANDLE Token::NextSessionObject() {
+    while (m_nextSessionObject != CK_INVALID_HANDLE && m_objects.count(m_nextSessionObject) != 0) --m_nextSessionObject;
+    Require(m_nextSessionObject != CK_INVALID_HANDLE, CKR_DEVICE_MEMORY);
+    return m_nextSessionObject--;
 }
 
 void Token::Update(CK_OBJECT_HANDLE handle, Object changed) {

@@ -20,12 +20,17 @@ public:
     static constexpr long long kMaxFailures = 10;
 
     Token(CK_SLOT_ID slot, ObjectStore& store);
+    ~Token();  // wipes the token key
+    Token(const Token&) = delete;
+    Token& operator=(const Token&) = delete;
 
     CK_SLOT_ID Slot() const { return m_slot; }
     Login State() const { return m_login; }
     bool IsInitialized() const { return m_record.initialized; }
     // Reloads the record and the token objects when another process has committed changes.
     void Refresh();
+    // The store's connection changed: the next Refresh reloads.
+    void ForgetVersion() { m_version = -1; }
     void FillInfo(CK_TOKEN_INFO& info, CK_ULONG sessions, CK_ULONG rwSessions);
 
     void Initialize(const Bytes& soPin, const Bytes& label);
@@ -35,7 +40,8 @@ public:
     // Changes the PIN of whoever is logged in, or the user PIN when nobody is.
     void ChangePin(const Bytes& oldPin, const Bytes& newPin);
 
-    // Objects: handles of token objects are their store rows; session objects get their own range.
+    // Objects: handles of token objects are their store rows; session objects get their own
+    // range below 2^31.
     bool IsVisible(const Object& object) const;
     std::shared_ptr<Object> Find(CK_OBJECT_HANDLE handle);  // visible objects only, else null
     std::vector<CK_OBJECT_HANDLE> Search(const Object::Map& query) const;
@@ -64,6 +70,7 @@ private:
     std::optional<Bytes> UnlockWith(Login who, const Bytes& pin);  // token key, or none (counted)
     void SetPin(Login who, const Bytes& pin, const Bytes& tokenKey);
     void Reload();
+    CK_OBJECT_HANDLE NextSessionObject();  // never handed out before in this process
     std::shared_ptr<Object> FromStore(const StoredObject& stored) const;
     void OpenSealed(Object& object) const;
     void CloseSealed(Object& object) const;
