@@ -27,6 +27,7 @@ int CTestRun::Run()
     logger.info(announcement);
 
     CTestsOperator tests;
+    tests.SetConfDir(m_settings.confDir);
     if (!tests.SelectSlot()) {
         logger.error("No tokens available. Please insert one. Terminating...");
         return kStatusNoToken;

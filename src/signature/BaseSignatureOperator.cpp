@@ -36,6 +36,12 @@ const char kCsrMessage[] =
     " to get a test certificate for your CSR or contact your preferred certificate authority to get a"
     " non-test certificate";
 
+// The path with its directory replaced.
+std::string InDirectory(const std::string& directory, const std::string& path)
+{
+    return directory + path.substr(path.rfind('/') + 1);
+}
+
 void PrintCannotOpen(const char* path)
 {
     std::cout << "Couldn't open file '" << path << "\"\r\nTry again.\r\n" << std::flush;
@@ -153,6 +159,13 @@ void EncodeBase64(std::ifstream& in, std::ofstream& out)
 CBaseSignatureOperator::CBaseSignatureOperator() : m_keyPairId(100), m_secretKeyId(200), m_certificateId(59) {}
 
 CBaseSignatureOperator::~CBaseSignatureOperator() = default;
+
+void CBaseSignatureOperator::SetConfDir(const std::string& directory)
+{
+    m_p12FilePath = InDirectory(directory, m_p12FilePath);
+    m_base64CertificatePath = InDirectory(directory, m_base64CertificatePath);
+    m_derCertificatePath = InDirectory(directory, m_derCertificatePath);
+}
 
 void CBaseSignatureOperator::ThrowIfFailed(CK_RV rv, const char* operation)
 {

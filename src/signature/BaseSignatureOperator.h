@@ -30,6 +30,9 @@ public:
     virtual void DeleteSecretKey();
     void DeleteX509Certificate() override;
 
+    // Reads the test files from `directory` (ending in '/') instead of "../conf/".
+    void SetConfDir(const std::string& directory);
+
 protected:
     // Lookup of a test object by class and one-byte CKA_ID; the first match wins.
     CK_OBJECT_HANDLE FindObject(CK_ATTRIBUTE* pTemplate, unsigned long ulCount);

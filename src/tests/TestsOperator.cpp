@@ -25,6 +25,12 @@ bool CTestsOperator::SelectSlot()
     return selected;
 }
 
+void CTestsOperator::SetConfDir(const std::string& directory)
+{
+    m_rsaOperator.SetConfDir(directory);
+    m_gostOperator.SetConfDir(directory);
+}
+
 bool CTestsOperator::Authenticate(const std::vector<unsigned char>& pin, unsigned long userType,
                                   unsigned long flags)
 {

@@ -19,6 +19,8 @@ public:
     CTestsOperator& operator=(const CTestsOperator&) = delete;
 
     bool SelectSlot() override;
+    // Where the signature tests read their test files; "../conf/" until set.
+    void SetConfDir(const std::string& directory);
     bool Authenticate(const std::vector<unsigned char>& pin, unsigned long userType, unsigned long flags) override;
     using CTokenOperator::Authenticate;
 
