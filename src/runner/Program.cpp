@@ -1,5 +1,6 @@
 // Entry point of tokentest: reads the command line, runs the tests, reports the failure
 // that ended them and writes the JUnit report that was asked for.
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -34,17 +35,43 @@ int RunReportingFailure(const CRunSettings& settings, CJunitReport* report)
     return CTestRun::kStatusFailure;
 }
 
+// The report of the run in progress and its file, while the run can still end the process.
+CJunitReport* g_pendingReport = nullptr;
+const std::string* g_pendingPath = nullptr;
+
+void WritePendingReport()
+{
+    if (g_pendingReport == nullptr) {
+        return;
+    }
+    Logger::SetListener(nullptr);
+    std::string error;
+    if (!g_pendingReport->Write(*g_pendingPath, error)) {
+        std::cerr << "warning: JUnit report not written: " << error << "\n" << std::flush;
+    }
+    g_pendingReport = nullptr;
+}
+
+// A module that cannot be loaded ends the process with status 1 from inside the run; the
+// report is written then too, with that failure.
+void WriteReportOfUnloadedModule()
+{
+    if (g_pendingReport != nullptr) {
+        g_pendingReport->Fail("the PKCS#11 module could not be loaded");
+        WritePendingReport();
+    }
+}
+
 // The run with its steps recorded; the report is written whatever the outcome.
 int RunWithJunitReport(const CRunSettings& settings)
 {
     CJunitReport report;
+    g_pendingReport = &report;
+    g_pendingPath = &settings.junitPath;
+    std::atexit(WriteReportOfUnloadedModule);
     Logger::SetListener(&report);
     const int status = RunReportingFailure(settings, &report);
-    Logger::SetListener(nullptr);
-    std::string error;
-    if (!report.Write(settings.junitPath, error)) {
-        std::cerr << "warning: JUnit report not written: " << error << "\n" << std::flush;
-    }
+    WritePendingReport();
     return status;
 }
 

@@ -158,6 +158,17 @@ TEST_F(JunitRun, FailureBeforeAnyPassIsReported)
     EXPECT_EQ(report.testcases[0].failure, "PKCS ERROR in CTokenOperator::CTokenOperator : CKR_DEVICE_ERROR");
 }
 
+TEST_F(JunitRun, AModuleThatCannotBeLoadedIsReported)
+{
+    child.WithoutModule();
+    const ChildRun::Result result = Run("", {});
+    ASSERT_EQ(result.status, 1);
+    ASSERT_TRUE(ValidatesAgainstTheSchema(ReportPath()));
+    const Report report = ReadReport(ReportPath());
+    ASSERT_EQ(report.testcases.size(), 1u);
+    EXPECT_EQ(report.testcases[0].failure, "the PKCS#11 module could not be loaded");
+}
+
 TEST_F(JunitRun, AnOldReportIsReplacedWholeAndNothingIsLeftBeside)
 {
     std::ofstream(ReportPath()) << std::string(100000, 'x');
