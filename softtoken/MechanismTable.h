@@ -8,7 +8,7 @@ namespace softtoken {
 
 class MechanismTable {
 public:
-    static const std::vector<CK_MECHANISM_TYPE>& Types();
+    static std::vector<CK_MECHANISM_TYPE> Types();
     // False when the token does not implement the mechanism.
     static bool Info(CK_MECHANISM_TYPE type, CK_MECHANISM_INFO& info);
 };

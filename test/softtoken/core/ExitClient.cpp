@@ -1,6 +1,8 @@
-// A host of the software token that finalises it from an exit handler registered before the
-// module was loaded, as OpenSSL's pkcs11 engine does: it initialises the token, signs with
-// a generated key and returns from main. Exit status 0 when every call answered as expected.
+// A host of the software token that uses and finalises it from an exit handler: registered
+// before the module was loaded, as OpenSSL's pkcs11 engine does ("early"), or after
+// C_Initialize but before the first C_GetMechanismList ("late"). It initialises the token,
+// signs with a generated key and returns from main. Exit status 0 when every call answered
+// as expected: CKR_OK while the module's state lives, CKR_CRYPTOKI_NOT_INITIALIZED after.
 #include <dlfcn.h>
 #include <p11-kit/pkcs11.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 namespace {
 
 CK_FUNCTION_LIST* g_module = nullptr;
+bool g_late = false;
 
 void Check(const char* call, CK_RV rv, CK_RV expected = CKR_OK) {
     if (rv == expected) return;
@@ -20,14 +23,17 @@ void Check(const char* call, CK_RV rv, CK_RV expected = CKR_OK) {
     _exit(1);
 }
 
-// After the module's state is gone the calls find it not initialised; before, they succeed.
 void FinaliseAtExit() {
+    CK_MECHANISM_TYPE mechanisms[32];
+    CK_ULONG count = 32;
+    const CK_RV listed = g_module->C_GetMechanismList(0, mechanisms, &count);
     const CK_RV closed = g_module->C_CloseAllSessions(0);
     const CK_RV finalised = g_module->C_Finalize(nullptr);
-    std::printf("exit handler: C_CloseAllSessions answered 0x%lX, C_Finalize 0x%lX\n", closed, finalised);
+    std::printf("exit handler: C_GetMechanismList answered 0x%lX, C_CloseAllSessions 0x%lX, C_Finalize 0x%lX\n",
+                listed, closed, finalised);
     std::fflush(stdout);
-    for (CK_RV rv : {closed, finalised})
-        if (rv != CKR_OK && rv != CKR_CRYPTOKI_NOT_INITIALIZED) _exit(1);
+    for (CK_RV rv : {listed, closed, finalised})
+        if (rv != CKR_OK && (g_late || rv != CKR_CRYPTOKI_NOT_INITIALIZED)) _exit(1);
 }
 
 void SignOnce() {
@@ -57,11 +63,12 @@ void SignOnce() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s MODULE\n", argv[0]);
+    if (argc != 3 || (std::strcmp(argv[2], "early") != 0 && std::strcmp(argv[2], "late") != 0)) {
+        std::fprintf(stderr, "usage: %s MODULE early|late\n", argv[0]);
         return 2;
     }
-    std::atexit(FinaliseAtExit);
+    g_late = std::strcmp(argv[2], "late") == 0;
+    if (!g_late) std::atexit(FinaliseAtExit);
     // Stays loaded until the process ends, as the engine leaves it.
     void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
@@ -72,6 +79,9 @@ int main(int argc, char** argv) {
     if (getList == nullptr) return 1;
     Check("C_GetFunctionList", getList(&g_module));
     Check("C_Initialize", g_module->C_Initialize(nullptr));
+    if (g_late) std::atexit(FinaliseAtExit);
     SignOnce();
+    CK_ULONG mechanisms = 0;
+    Check("C_GetMechanismList", g_module->C_GetMechanismList(0, nullptr, &mechanisms));
     return 0;
 }
