@@ -148,25 +148,30 @@ TEST_F(JunitRun, RefusedPinFailsTheLoginStepOfItsPass)
     EXPECT_EQ(report.failures, 1);
 }
 
-TEST_F(JunitRun, FailureBeforeAnyPassIsReported)
+TEST_F(JunitRun, FailuresBeforeAnyPassAreReported)
 {
-    const ChildRun::Result result = Run("fail C_Initialize CKR_DEVICE_ERROR\n", {});
-    ASSERT_EQ(result.status, 2);
-    ASSERT_TRUE(ValidatesAgainstTheSchema(ReportPath()));
-    const Report report = ReadReport(ReportPath());
-    ASSERT_EQ(report.testcases.size(), 1u);
-    EXPECT_EQ(report.testcases[0].failure, "PKCS ERROR in CTokenOperator::CTokenOperator : CKR_DEVICE_ERROR");
-}
-
-TEST_F(JunitRun, AModuleThatCannotBeLoadedIsReported)
-{
-    child.WithoutModule();
-    const ChildRun::Result result = Run("", {});
-    ASSERT_EQ(result.status, 1);
-    ASSERT_TRUE(ValidatesAgainstTheSchema(ReportPath()));
-    const Report report = ReadReport(ReportPath());
-    ASSERT_EQ(report.testcases.size(), 1u);
-    EXPECT_EQ(report.testcases[0].failure, "the PKCS#11 module could not be loaded");
+    struct Case {
+        std::string script;
+        bool withModule;
+        int status;
+        std::string failure;
+    };
+    for (const Case& c : {Case{"fail C_Initialize CKR_DEVICE_ERROR\n", true, 2,
+                               "PKCS ERROR in CTokenOperator::CTokenOperator : CKR_DEVICE_ERROR"},
+                          Case{"", false, 1, "the PKCS#11 module could not be loaded"}}) {
+        ChildRun run;
+        run.Script(HealthyToken() + c.script);
+        if (!c.withModule) {
+            run.WithoutModule();
+        }
+        const std::string path = run.Root() + "/report.xml";
+        const ChildRun::Result result = run.Run({"--junit=" + path});
+        ASSERT_EQ(result.status, c.status) << result.out;
+        ASSERT_TRUE(ValidatesAgainstTheSchema(path));
+        const Report report = ReadReport(path);
+        ASSERT_EQ(report.testcases.size(), 1u);
+        EXPECT_EQ(report.testcases[0].failure, c.failure);
+    }
 }
 
 TEST_F(JunitRun, AnOldReportIsReplacedWholeAndNothingIsLeftBeside)
