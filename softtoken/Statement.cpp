@@ -72,13 +72,15 @@ Statement& Statement::Bind(int index, long long value) {
 Statement& Statement::Bind(int index, const Bytes& value) {
     static const unsigned char empty = 0;
     const void* data = value.empty() ? &empty : value.data();
-    if (sqlite3_bind_blob(m_stmt, index, data, static_cast<int>(value.size()), SQLITE_TRANSIENT) != SQLITE_OK)
-        StoreUnusable(m_db);
+    const int rc = sqlite3_bind_blob64(m_stmt, index, data, value.size(), SQLITE_TRANSIENT);
+    // A value beyond what one row may hold is the caller's, not the store's, failure.
+    Require(rc != SQLITE_TOOBIG, CKR_DEVICE_MEMORY);
+    if (rc != SQLITE_OK) StoreUnusable(m_db);
     return *this;
 }
 
 Statement& Statement::Bind(int index, const std::string& value) {
-    if (sqlite3_bind_text(m_stmt, index, value.c_str(), static_cast<int>(value.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+    if (sqlite3_bind_text64(m_stmt, index, value.c_str(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8) != SQLITE_OK)
         StoreUnusable(m_db);
     return *this;
 }
