@@ -1,6 +1,11 @@
 // Prints the software token's figures: a token of 10,000 objects (search, attribute reads,
-// destruction), the cost of a login, and RSA-2048 signing through the module against the
-// same signature made directly with OpenSSL. Uses a fresh store in a temporary directory.
+// destruction), the cost of a login, and RSA-2048 signing, GOST R 34.10-2001 signing and the
+// GOST PKCS#12 import through the module against the same work done directly with OpenSSL.
+// Uses a fresh store in a temporary directory.
+#include "VendorEntries.h"
+#include "crypto/GostEngine.h"
+#include "crypto/GostKeys.h"
+#include "crypto/GostR3410.h"
 #include "crypto/Rsa.h"
 
 #include <openssl/core_names.h>
@@ -16,7 +21,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -133,6 +140,20 @@ EVP_PKEY* OpenSslKey(const softtoken::crypto::RsaKeyComponents& rsa) {
     return key;
 }
 
+// Alternating rounds, best of each, so that a busy machine weighs on both alike.
+void Compare(const char* title, int count, const std::function<void()>& throughModule,
+             const std::function<void()>& directly) {
+    double module = 1e9, direct = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        module = std::min(module, Seconds(throughModule));
+        direct = std::min(direct, Seconds(directly));
+    }
+    std::printf("%s, %d each:\n", title, count);
+    std::printf("  through the module   %8.3f ms each\n", 1000 * module / count);
+    std::printf("  directly in OpenSSL  %8.3f ms each\n", 1000 * direct / count);
+    std::printf("  ratio                %8.2f\n", module / direct);
+}
+
 void RsaSigning(CK_SESSION_HANDLE session, int count) {
     softtoken::crypto::RsaKeyComponents rsa = softtoken::crypto::Rsa::Generate(2048, {});
     CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
@@ -170,17 +191,78 @@ void RsaSigning(CK_SESSION_HANDLE session, int count) {
             EVP_PKEY_CTX_free(ctx);
         }
     };
-    // Alternating rounds, best of each, so that a busy machine weighs on both alike.
-    double module = 1e9, direct = 1e9;
-    for (int round = 0; round < 3; ++round) {
-        module = std::min(module, Seconds(throughModule));
-        direct = std::min(direct, Seconds(directly));
-    }
+    Compare("RSA-2048 CKM_RSA_PKCS sign", count, throughModule, directly);
     EVP_PKEY_free(openSslKey);
-    std::printf("RSA-2048 CKM_RSA_PKCS sign, %d signatures:\n", count);
-    std::printf("  through the module   %8.3f ms each\n", 1000 * module / count);
-    std::printf("  directly in OpenSSL  %8.3f ms each\n", 1000 * direct / count);
-    std::printf("  ratio                %8.2f\n", module / direct);
+}
+
+void GostSigning(CK_SESSION_HANDLE session, int count) {
+    namespace crypto = softtoken::crypto;
+    const crypto::GostKeyComponents gost = crypto::GostR3410::Generate({});
+    CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
+    CK_KEY_TYPE keyType = CKK_GOSTR3410;
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE attributes[] = {
+        {CKA_CLASS, &keyClass, sizeof keyClass}, {CKA_KEY_TYPE, &keyType, sizeof keyType}, {CKA_TOKEN, &yes, 1},
+        {CKA_SIGN, &yes, 1},
+        {CKA_VALUE, const_cast<unsigned char*>(gost.privateValue.data()), gost.privateValue.size()},
+        {CKA_GOSTR3410_PARAMS, const_cast<unsigned char*>(gost.paramsOid.data()), gost.paramsOid.size()},
+        {CKA_GOSTR3411_PARAMS, const_cast<unsigned char*>(gost.hashParamsOid.data()), gost.hashParamsOid.size()},
+    };
+    CK_OBJECT_HANDLE key = 0;
+    Check(f->C_CreateObject(session, attributes, 7, &key), "C_CreateObject");
+    Bytes hash(32, 0x5A), signature(64);
+    CK_MECHANISM mechanism = {CKM_GOSTR3410, nullptr, 0};
+    crypto::EvpPkeyPtr openSslKey;
+    {
+        auto lock = crypto::GostEngine::Lock();
+        openSslKey = crypto::GostKeys::LoadPrivate(gost.privateValue, gost.paramsOid);
+    }
+    auto throughModule = [&] {
+        for (int i = 0; i < count; ++i) {
+            CK_ULONG length = signature.size();
+            Check(f->C_SignInit(session, &mechanism, key), "C_SignInit");
+            Check(f->C_Sign(session, hash.data(), hash.size(), signature.data(), &length), "C_Sign");
+        }
+    };
+    auto directly = [&] {
+        for (int i = 0; i < count; ++i) {
+            crypto::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(openSslKey.get(), nullptr));
+            size_t length = signature.size();
+            if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
+                EVP_PKEY_sign(ctx.get(), signature.data(), &length, hash.data(), hash.size()) != 1)
+                std::exit(2);
+        }
+    };
+    Compare("GOST R 34.10-2001 CKM_GOSTR3410 sign", count, throughModule, directly);
+}
+
+void GostImport(CK_SESSION_HANDLE session, const std::string& p12Path, int count) {
+    std::ifstream in(p12Path, std::ios::binary);
+    Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (file.empty()) {
+        std::printf("GOST PKCS#12 import: %s not readable, skipped\n", p12Path.c_str());
+        return;
+    }
+    Bytes password = {'3', '5', '7'};
+    auto throughModule = [&] {
+        for (int i = 0; i < count; ++i)
+            Check(C_KTL_LoadCert(session, file.data(), file.size(), password.data(), password.size()),
+                  "C_KTL_LoadCert");
+    };
+    auto directly = [&] {
+        for (int i = 0; i < count; ++i) {
+            const unsigned char* p = file.data();
+            softtoken::crypto::Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(file.size())));
+            EVP_PKEY* key = nullptr;
+            X509* cert = nullptr;
+            STACK_OF(X509)* chain = nullptr;
+            if (!p12 || PKCS12_parse(p12.get(), "357", &key, &cert, &chain) != 1) std::exit(3);
+            EVP_PKEY_free(key);
+            X509_free(cert);
+            sk_X509_pop_free(chain, X509_free);
+        }
+    };
+    Compare("GOST PKCS#12 import (C_KTL_LoadCert) against PKCS12_parse", count, throughModule, directly);
 }
 
 }  // namespace
@@ -196,6 +278,8 @@ int main(int argc, char** argv) {
     Objects(session, objects);
     Logins(session, 50);
     RsaSigning(session, 200);
+    GostSigning(session, 200);
+    GostImport(session, argc > 2 ? argv[2] : TOKENTEST_CONF_DIR "/clientGostA.p12", 5);
     f->C_Finalize(nullptr);
     std::filesystem::remove_all(dir);
     return 0;
