@@ -2,16 +2,20 @@
 
 #include "GostEngine.h"
 #include "OpenSsl.h"
+#include "RsaEngine.h"
+
+#include <openssl/engine.h>
 
 namespace softtoken::crypto {
 namespace {
 
-Bytes Compute(const EVP_MD* md, const Bytes& data) {
+// The engine is named so that no engine the host registered for the digest takes it over.
+Bytes Compute(const EVP_MD* md, ENGINE* engine, const Bytes& data) {
     if (md == nullptr) ThrowCrypto(CKR_FUNCTION_FAILED, "digest not available");
     if (data.size() > kMaxInputLength) ThrowCrypto(CKR_DATA_LEN_RANGE, "data too long");
     Bytes out(static_cast<size_t>(EVP_MD_get_size(md)));
     unsigned int length = 0;
-    if (EVP_Digest(data.data(), data.size(), out.data(), &length, md, nullptr) != 1 || length != out.size())
+    if (EVP_Digest(data.data(), data.size(), out.data(), &length, md, engine) != 1 || length != out.size())
         ThrowCrypto(CKR_FUNCTION_FAILED, "digest failed");
     return out;
 }
@@ -20,18 +24,18 @@ Bytes Compute(const EVP_MD* md, const Bytes& data) {
 
 Bytes Digest::Sha1(const Bytes& data) {
     auto lock = GostEngine::Lock();
-    return Compute(EVP_sha1(), data);
+    return Compute(EVP_sha1(), RsaEngine::Get(), data);
 }
 
 Bytes Digest::Sha256(const Bytes& data) {
     auto lock = GostEngine::Lock();
-    return Compute(EVP_sha256(), data);
+    return Compute(EVP_sha256(), RsaEngine::Get(), data);
 }
 
 Bytes Digest::Gost94(const Bytes& data) {
     auto lock = GostEngine::Lock();
-    GostEngine::Get();
-    return Compute(EVP_get_digestbyname("md_gost94"), data);
+    ENGINE* engine = GostEngine::Get();
+    return Compute(ENGINE_get_digest(engine, NID_id_GostR3411_94), engine, data);
 }
 
 }  // namespace softtoken::crypto

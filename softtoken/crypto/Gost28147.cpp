@@ -4,6 +4,8 @@
 #include "GostEngine.h"
 #include "OpenSsl.h"
 
+#include <openssl/engine.h>
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -54,10 +56,13 @@ bool Gost28147::IsKnownParamSet(const Bytes& paramsOidDer) {
     }
 }
 
+bool Gost28147::IsUsableIv(const Bytes& iv) {
+    return iv.empty() || (iv.size() == 8 && std::all_of(iv.begin(), iv.end(), [](unsigned char b) { return b == 0; }));
+}
+
 Bytes Gost28147::Mac(const Bytes& key32, const Bytes& paramsOidDer, const Bytes& iv, const Bytes& data) {
     if (key32.size() != kKeyLength) ThrowCrypto(CKR_KEY_SIZE_RANGE, "a GOST 28147-89 key is 32 bytes");
-    // The engine has no IV control: only the zero IV it always uses can be honoured.
-    if (!iv.empty() && (iv.size() != 8 || std::any_of(iv.begin(), iv.end(), [](unsigned char b) { return b != 0; })))
+    if (!IsUsableIv(iv))
         ThrowCrypto(CKR_MECHANISM_PARAM_INVALID, "only a zero IV is supported for GOST 28147-89 MAC");
     if (data.size() > kMaxInputLength) ThrowCrypto(CKR_DATA_LEN_RANGE, "data too long");
     std::string paramSet = ParamSetText(paramsOidDer);
@@ -65,7 +70,7 @@ Bytes Gost28147::Mac(const Bytes& key32, const Bytes& paramsOidDer, const Bytes&
     auto lock = GostEngine::Lock();
     ENGINE* engine = GostEngine::Get();
     EvpPkeyPtr key = MacKey(engine, key32, paramSet);
-    const EVP_MD* md = EVP_get_digestbyname("gost-mac");
+    const EVP_MD* md = ENGINE_get_digest(engine, NID_id_Gost28147_89_MAC);
     EvpMdCtxPtr ctx(EVP_MD_CTX_new());
     size_t length = kMacLength;
     Bytes mac(length);

@@ -15,8 +15,12 @@ public:
     static Bytes DefaultParamsOid();
     static bool IsKnownParamSet(const Bytes& paramsOidDer);
 
-    // Empty paramsOidDer means CryptoPro-A. iv empty or 8 bytes; only an all-zero IV can be
-    // honoured by the engine, any other gives CKR_MECHANISM_PARAM_INVALID. A key that is not
+    // Whether the MAC can use the IV: none, or 8 zero bytes (the engine has no IV control, so
+    // only the zero IV it always uses can be honoured).
+    static bool IsUsableIv(const Bytes& iv);
+
+    // Empty paramsOidDer means CryptoPro-A. An IV that is not usable (above):
+    // CKR_MECHANISM_PARAM_INVALID. A key that is not
     // 32 bytes: CKR_KEY_SIZE_RANGE; unknown parameter set: CKR_ATTRIBUTE_VALUE_INVALID.
     static Bytes Mac(const Bytes& key32, const Bytes& paramsOidDer, const Bytes& iv,
                      const Bytes& data);

@@ -12,8 +12,10 @@ std::recursive_mutex g_lock;
 std::once_flag g_setUp;
 ENGINE* g_engine = nullptr;
 
-// Binds the engine and makes it the default for its algorithms: without the defaults the
-// GOST ASN.1 key methods are not registered and keys, MACs and PKCS#12 files fail to load.
+// Binds the engine. Loading it registers its own GOST ciphers, digests and key methods (the
+// engine does that itself, for GOST identifiers only); the one registration added here is its
+// ASN.1 key methods, again GOST identifiers only, without which GOST keys, MAC keys and GOST
+// PKCS#12 files cannot be decoded. Nothing is made a default for the host process.
 // The functional reference from ENGINE_init is kept for the life of the process.
 void SetUp() {
     ENGINE* engine = ENGINE_by_id("gost");
@@ -26,7 +28,7 @@ void SetUp() {
         ERR_clear_error();
         return;
     }
-    if (ENGINE_set_default(engine, ENGINE_METHOD_ALL) != 1) {
+    if (ENGINE_register_pkey_asn1_meths(engine) != 1) {
         ENGINE_finish(engine);
         ENGINE_free(engine);
         ERR_clear_error();

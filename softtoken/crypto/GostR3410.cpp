@@ -52,12 +52,22 @@ GostKeyComponents GostR3410::Generate(const Bytes& paramsOidDer) {
     return out;
 }
 
-Bytes GostR3410::Sign(const GostKeyComponents& key, const Bytes& hash32) {
-    CheckHashLength(hash32);
+GostR3410::PrivateKey GostR3410::LoadPrivate(const Bytes& privateValue, const Bytes& paramsOidDer) {
     auto lock = GostEngine::Lock();
     GostEngine::Get();
-    EvpPkeyPtr pkey = GostKeys::LoadPrivate(key.privateValue, key.paramsOid);
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(pkey.get(), nullptr));
+    return PrivateKey(GostKeys::LoadPrivate(privateValue, paramsOidDer).release());
+}
+
+GostR3410::PublicKey GostR3410::LoadPublic(const Bytes& publicValue, const Bytes& paramsOidDer) {
+    auto lock = GostEngine::Lock();
+    GostEngine::Get();
+    return PublicKey(GostKeys::LoadPublic(publicValue, paramsOidDer).release());
+}
+
+Bytes GostR3410::Sign(const PrivateKey& key, const Bytes& hash32) {
+    CheckHashLength(hash32);
+    auto lock = GostEngine::Lock();
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(key.Get(), GostEngine::Get()));
     size_t length = kSignatureLength;
     Bytes signature(length);
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
@@ -68,22 +78,31 @@ Bytes GostR3410::Sign(const GostKeyComponents& key, const Bytes& hash32) {
     return signature;
 }
 
-CK_RV GostR3410::Verify(const Bytes& publicValue, const Bytes& paramsOidDer, const Bytes& hash32,
-                        const Bytes& signature) {
+Bytes GostR3410::Sign(const GostKeyComponents& key, const Bytes& hash32) {
+    CheckHashLength(hash32);
+    return Sign(LoadPrivate(key.privateValue, key.paramsOid), hash32);
+}
+
+CK_RV GostR3410::Verify(const PublicKey& key, const Bytes& hash32, const Bytes& signature) {
     CheckHashLength(hash32);
     if (signature.size() != kSignatureLength) return CKR_SIGNATURE_LEN_RANGE;
     auto lock = GostEngine::Lock();
-    GostEngine::Get();
-    EvpPkeyPtr pkey = GostKeys::LoadPublic(publicValue, paramsOidDer);
-    BignumPtr order = GostKeys::Order(pkey.get());
+    BignumPtr order = GostKeys::Order(key.Get());
     if (!InRange(signature.data(), order.get()) || !InRange(signature.data() + 32, order.get()))
         return CKR_SIGNATURE_INVALID;
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(pkey.get(), nullptr));
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(key.Get(), GostEngine::Get()));
     if (!ctx || EVP_PKEY_verify_init(ctx.get()) != 1)
         ThrowCrypto(CKR_FUNCTION_FAILED, "cannot set up GOST R 34.10-2001 verification");
     int result = EVP_PKEY_verify(ctx.get(), signature.data(), signature.size(), hash32.data(), hash32.size());
     ERR_clear_error();
     return result == 1 ? CKR_OK : CKR_SIGNATURE_INVALID;
+}
+
+CK_RV GostR3410::Verify(const Bytes& publicValue, const Bytes& paramsOidDer, const Bytes& hash32,
+                        const Bytes& signature) {
+    CheckHashLength(hash32);
+    if (signature.size() != kSignatureLength) return CKR_SIGNATURE_LEN_RANGE;
+    return Verify(LoadPublic(publicValue, paramsOidDer), hash32, signature);
 }
 
 Bytes GostR3410::PublicFromPrivate(const Bytes& privateValue, const Bytes& paramsOidDer) {

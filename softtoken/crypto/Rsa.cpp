@@ -2,6 +2,7 @@
 
 #include "GostEngine.h"
 #include "OpenSsl.h"
+#include "RsaEngine.h"
 #include "RsaKeys.h"
 
 #include <openssl/crypto.h>
@@ -18,15 +19,14 @@ Bytes StripLeadingZeros(const Bytes& value) {
     return Bytes(value.begin() + static_cast<std::ptrdiff_t>(first), value.end());
 }
 
+// Contexts and digests name the private RSA engine: no host registration can take them over.
 EvpPkeyCtxPtr PkcsContext(evp_pkey_st* key) {
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, RsaEngine::Get()));
     if (!ctx) ThrowCrypto(CKR_HOST_MEMORY, "cannot allocate an RSA context");
     return ctx;
 }
 
 }  // namespace
-
-void Rsa::KeyDeleter::operator()(evp_pkey_st* key) const noexcept { EVP_PKEY_free(key); }
 
 RsaKeyComponents Rsa::Generate(CK_ULONG modulusBits, const Bytes& publicExponent) {
     if (modulusBits < kMinModulusBits || modulusBits > kMaxModulusBits)
@@ -39,15 +39,7 @@ RsaKeyComponents Rsa::Generate(CK_ULONG modulusBits, const Bytes& publicExponent
         ThrowCrypto(CKR_ATTRIBUTE_VALUE_INVALID, "unusable RSA public exponent");
 
     auto lock = GostEngine::Lock();
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-    BignumPtr e = BytesToBignum(exponent);
-    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), static_cast<int>(modulusBits)) != 1 ||
-        EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), e.get()) != 1)
-        ThrowCrypto(CKR_FUNCTION_FAILED, "cannot set up RSA key generation");
-    EVP_PKEY* raw = nullptr;
-    if (EVP_PKEY_keygen(ctx.get(), &raw) != 1) ThrowCrypto(CKR_FUNCTION_FAILED, "RSA key generation failed");
-    EvpPkeyPtr key(raw);
+    EvpPkeyPtr key = RsaKeys::Generate(static_cast<int>(modulusBits), exponent);
     return RsaKeys::Export(key.get(), true);
 }
 
@@ -101,7 +93,7 @@ Bytes Rsa::SignSha256Pkcs1(const PrivateKey& key, const Bytes& data) {
     EvpMdCtxPtr ctx(EVP_MD_CTX_new());
     size_t length = SignatureLength(key);
     Bytes signature(length);
-    if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.Get()) != 1 ||
+    if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), RsaEngine::Get(), key.Get()) != 1 ||
         EVP_DigestSign(ctx.get(), signature.data(), &length, data.data(), data.size()) != 1 ||
         length != signature.size())
         ThrowCrypto(CKR_FUNCTION_FAILED, "RSA SHA-256 signing failed");
@@ -113,7 +105,7 @@ CK_RV Rsa::VerifySha256Pkcs1(const PublicKey& key, const Bytes& data, const Byte
     if (data.size() > kMaxInputLength) ThrowCrypto(CKR_DATA_LEN_RANGE, "data too long");
     auto lock = GostEngine::Lock();
     EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.Get()) != 1)
+    if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), RsaEngine::Get(), key.Get()) != 1)
         ThrowCrypto(CKR_FUNCTION_FAILED, "cannot set up RSA SHA-256 verification");
     int result = EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), data.data(), data.size());
     ERR_clear_error();

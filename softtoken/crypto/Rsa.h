@@ -1,12 +1,10 @@
 #pragma once
 // RSA key generation and PKCS#1 v1.5 signatures (raw and SHA-256) on byte vectors.
 #include "CryptoError.h"
+#include "LoadedKey.h"
 #include "RsaKey.h"
 
 #include <cstddef>
-#include <memory>
-
-struct evp_pkey_st;
 
 namespace softtoken::crypto {
 
@@ -15,27 +13,9 @@ public:
     static constexpr CK_ULONG kMinModulusBits = 1024;
     static constexpr CK_ULONG kMaxModulusBits = 4096;
 
-    struct KeyDeleter {
-        void operator()(evp_pkey_st* key) const noexcept;
-    };
-
-    // An opaque loaded key, cheap to reuse for many operations; movable, not copyable.
-    class PrivateKey {
-    public:
-        explicit PrivateKey(evp_pkey_st* key) : m_key(key) {}
-        evp_pkey_st* Get() const { return m_key.get(); }
-
-    private:
-        std::unique_ptr<evp_pkey_st, KeyDeleter> m_key;
-    };
-    class PublicKey {
-    public:
-        explicit PublicKey(evp_pkey_st* key) : m_key(key) {}
-        evp_pkey_st* Get() const { return m_key.get(); }
-
-    private:
-        std::unique_ptr<evp_pkey_st, KeyDeleter> m_key;
-    };
+    // Loaded keys, cheap to reuse for many operations.
+    using PrivateKey = LoadedKey<struct RsaPrivateTag>;
+    using PublicKey = LoadedKey<struct RsaPublicTag>;
 
     // Empty publicExponent means 65537. CKR_KEY_SIZE_RANGE outside the bounds above,
     // CKR_ATTRIBUTE_VALUE_INVALID for an even or too small exponent.

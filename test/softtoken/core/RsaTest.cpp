@@ -25,8 +25,10 @@ Pkey PublicKeyOf(const Bytes& modulus, const Bytes& exponent) {
     OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get());
     std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(OSSL_PARAM_BLD_to_param(builder.get()),
                                                                     OSSL_PARAM_free);
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr),
-                                                                   EVP_PKEY_CTX_free);
+    // Named by its OID, which maps to no legacy key type, so that an engine registered for RSA
+    // (see HostEngine.cpp) is not asked to build the key: it may not know how.
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new_from_name(nullptr, "1.2.840.113549.1.1.1", nullptr), EVP_PKEY_CTX_free);
     EVP_PKEY* key = nullptr;
     EVP_PKEY_fromdata_init(ctx.get());
     EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get());
