@@ -61,4 +61,18 @@ const crypto::Rsa::PublicKey& KeyAccess::RsaPublic(Object& key) {
     return *std::static_pointer_cast<crypto::Rsa::PublicKey>(key.keyCache);
 }
 
+const crypto::GostR3410::PrivateKey& KeyAccess::GostPrivate(Object& key) {
+    if (!key.keyCache)
+        key.keyCache = std::make_shared<crypto::GostR3410::PrivateKey>(
+            crypto::GostR3410::LoadPrivate(key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS)));
+    return *std::static_pointer_cast<crypto::GostR3410::PrivateKey>(key.keyCache);
+}
+
+const crypto::GostR3410::PublicKey& KeyAccess::GostPublic(Object& key) {
+    if (!key.keyCache)
+        key.keyCache = std::make_shared<crypto::GostR3410::PublicKey>(
+            crypto::GostR3410::LoadPublic(key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS)));
+    return *std::static_pointer_cast<crypto::GostR3410::PublicKey>(key.keyCache);
+}
+
 }  // namespace softtoken

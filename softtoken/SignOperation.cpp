@@ -42,16 +42,30 @@ SignOperation::SignOperation(const CK_MECHANISM& mechanism, std::shared_ptr<Obje
     Require(mechanism.pParameter != nullptr || mechanism.ulParameterLen == 0, CKR_MECHANISM_PARAM_INVALID);
     const auto* parameter = static_cast<const unsigned char*>(mechanism.pParameter);
     if (m_mechanism == CKM_GOST28147_MAC) {
-        // An optional 8-byte initialisation vector.
+        // An optional 8-byte initialisation vector, refused here when the MAC could not use it.
         Require(mechanism.ulParameterLen == 0 || mechanism.ulParameterLen == 8, CKR_MECHANISM_PARAM_INVALID);
         if (mechanism.ulParameterLen) m_parameter.assign(parameter, parameter + 8);
+        Require(crypto::Gost28147::IsUsableIv(m_parameter), CKR_MECHANISM_PARAM_INVALID);
     } else {
         Require(mechanism.ulParameterLen == 0, CKR_MECHANISM_PARAM_INVALID);
     }
-    if (m_key->KeyType() == CKK_RSA) {
-        // Loads the key now, so that a broken key fails the Init call.
-        if (verify) KeyAccess::RsaPublic(*m_key);
-        else KeyAccess::RsaPrivate(*m_key);
+    LoadKey(verify);
+}
+
+// Loads the key now, so that a key whose stored values form no key of its type fails the Init
+// call, with a code Init may answer.
+void SignOperation::LoadKey(bool verify) {
+    try {
+        if (m_key->KeyType() == CKK_RSA) {
+            if (verify) KeyAccess::RsaPublic(*m_key);
+            else KeyAccess::RsaPrivate(*m_key);
+        } else if (m_key->KeyType() == CKK_GOSTR3410) {
+            if (verify) KeyAccess::GostPublic(*m_key);
+            else KeyAccess::GostPrivate(*m_key);
+        }
+    } catch (const crypto::CryptoError& error) {
+        if (error.Rv() == CKR_ATTRIBUTE_VALUE_INVALID) throw Pkcs11Error(CKR_KEY_TYPE_INCONSISTENT);
+        throw;
     }
 }
 
@@ -85,9 +99,9 @@ Bytes SignOperation::Sign() {
         return crypto::Rsa::SignSha256Pkcs1(KeyAccess::RsaPrivate(*m_key), m_data);
     case CKM_GOSTR3410:
         Require(m_data.size() == crypto::GostR3410::kHashLength, CKR_DATA_LEN_RANGE);
-        return crypto::GostR3410::Sign(KeyAccess::GostComponents(*m_key), m_data);
+        return crypto::GostR3410::Sign(KeyAccess::GostPrivate(*m_key), m_data);
     case CKM_GOSTR3410_WITH_GOSTR3411:
-        return crypto::GostR3410::Sign(KeyAccess::GostComponents(*m_key), crypto::Digest::Gost94(m_data));
+        return crypto::GostR3410::Sign(KeyAccess::GostPrivate(*m_key), crypto::Digest::Gost94(m_data));
     default:
         return crypto::Gost28147::Mac(m_key->Get(CKA_VALUE), m_key->Get(CKA_GOST28147_PARAMS), m_parameter, m_data);
     }
@@ -101,10 +115,9 @@ CK_RV SignOperation::Verify(const Bytes& signature) {
         return crypto::Rsa::VerifySha256Pkcs1(KeyAccess::RsaPublic(*m_key), m_data, signature);
     case CKM_GOSTR3410:
         Require(m_data.size() == crypto::GostR3410::kHashLength, CKR_DATA_LEN_RANGE);
-        return crypto::GostR3410::Verify(m_key->Get(CKA_VALUE), m_key->Get(CKA_GOSTR3410_PARAMS), m_data, signature);
+        return crypto::GostR3410::Verify(KeyAccess::GostPublic(*m_key), m_data, signature);
     case CKM_GOSTR3410_WITH_GOSTR3411:
-        return crypto::GostR3410::Verify(m_key->Get(CKA_VALUE), m_key->Get(CKA_GOSTR3410_PARAMS),
-                                         crypto::Digest::Gost94(m_data), signature);
+        return crypto::GostR3410::Verify(KeyAccess::GostPublic(*m_key), crypto::Digest::Gost94(m_data), signature);
     default: {
         if (signature.size() != crypto::Gost28147::kMacLength) return CKR_SIGNATURE_LEN_RANGE;
         const Bytes mac = Sign();

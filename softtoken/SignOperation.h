@@ -21,6 +21,8 @@ public:
     void MarkStarted() { m_started = true; }
 
 private:
+    void LoadKey(bool verify);
+
     CK_MECHANISM_TYPE m_mechanism;
     std::shared_ptr<Object> m_key;
     Bytes m_parameter;
