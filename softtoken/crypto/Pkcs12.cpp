@@ -19,15 +19,19 @@ Pkcs12Ptr Decode(const Bytes& file) {
     return p12;
 }
 
-// The MAC tells a wrong password from a good one; a file without a MAC is let through to
-// decryption, whose failure then stands for the password.
-void CheckPassword(PKCS12* p12, const std::string& password) {
-    if (!PKCS12_mac_present(p12)) return;
-    if (PKCS12_verify_mac(p12, password.c_str(), static_cast<int>(password.size())) == 1) return;
-    unsigned long error = ERR_peek_last_error();
-    if (ERR_GET_LIB(error) == ERR_LIB_PKCS12 && ERR_GET_REASON(error) != PKCS12_R_MAC_VERIFY_FAILURE)
-        ThrowCrypto(CKR_DATA_INVALID, "the PKCS#12 MAC cannot be checked");
-    ThrowCrypto(CKR_PIN_INCORRECT, "wrong PKCS#12 password");
+// Why PKCS12_parse failed, from the errors it queued. It checks the MAC before anything else:
+// a MAC that does not match means a wrong password; a MAC that cannot be computed (unknown
+// digest, broken parameters) means a corrupt file. A file without a MAC fails in decryption,
+// whose failure then stands for the password.
+CK_RV ParseFailure(PKCS12* p12) {
+    bool mismatch = false, unusable = false;
+    for (unsigned long error = ERR_get_error(); error != 0; error = ERR_get_error()) {
+        if (ERR_GET_LIB(error) != ERR_LIB_PKCS12) continue;
+        if (ERR_GET_REASON(error) == PKCS12_R_MAC_VERIFY_FAILURE) mismatch = true;
+        else if (!mismatch) unusable = true;
+    }
+    if (!PKCS12_mac_present(p12)) return CKR_PIN_INCORRECT;
+    return mismatch && !unusable ? CKR_PIN_INCORRECT : CKR_DATA_INVALID;
 }
 
 std::string FriendlyName(X509* cert) {
@@ -47,8 +51,10 @@ Pkcs12Contents Pkcs12::Parse(const Bytes& file, const Bytes& password) {
 
     auto lock = GostEngine::Lock();
     Pkcs12Ptr p12 = Decode(file);
-    CheckPassword(p12.get(), text);
+    ERR_clear_error();
 
+    // One pass: PKCS12_parse checks the MAC itself (a separate check would double the cost of
+    // the key derivation, which dominates a GOST import).
     EVP_PKEY* rawKey = nullptr;
     X509* rawCert = nullptr;
     STACK_OF(X509)* rawChain = nullptr;
@@ -56,10 +62,7 @@ Pkcs12Contents Pkcs12::Parse(const Bytes& file, const Bytes& password) {
     EvpPkeyPtr key(rawKey);
     X509Ptr cert(rawCert);
     X509StackPtr chain(rawChain);
-    if (parsed != 1) {
-        bool noMac = !PKCS12_mac_present(p12.get());
-        ThrowCrypto(noMac ? CKR_PIN_INCORRECT : CKR_DATA_INVALID, "cannot read the PKCS#12 contents");
-    }
+    if (parsed != 1) ThrowCrypto(ParseFailure(p12.get()), "cannot read the PKCS#12 contents");
     if (!key || !cert) ThrowCrypto(CKR_DATA_INVALID, "the PKCS#12 file lacks a key or a certificate");
     if (X509_check_private_key(cert.get(), key.get()) != 1)
         ThrowCrypto(CKR_DATA_INVALID, "the PKCS#12 key does not belong to its certificate");

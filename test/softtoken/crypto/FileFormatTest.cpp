@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace softtoken::crypto::test {
@@ -143,6 +144,18 @@ TEST_P(Pkcs12Fixture, DamagedFilesGiveACodeNotACrash) {
         CK_RV rv = ErrorOf([&] { Pkcs12::Parse(changed, kPassword); });
         EXPECT_TRUE(rv == CKR_PIN_INCORRECT || rv == CKR_DATA_INVALID) << at << " gave " << rv;
     }
+}
+
+// The MAC is checked once, inside the parse; a MAC whose digest is unknown cannot tell a
+// wrong password from a right one, so it makes the file corrupt, with the right password too.
+TEST(Pkcs12Mac, AMacThatCannotBeComputedIsACorruptFile) {
+    Bytes file = ReadFile(ConfFile("clientTest2.p12"));
+    const Bytes sha256 = {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+    auto mac = std::find_end(file.begin(), file.end(), sha256.begin(), sha256.end());
+    ASSERT_NE(mac, file.end()) << "the MAC of the test file is not SHA-256";
+    *(mac + static_cast<std::ptrdiff_t>(sha256.size()) - 1) = 0x7F;  // 2.16.840.1.101.3.4.2.127
+    EXPECT_EQ(ErrorOf([&] { Pkcs12::Parse(file, kPassword); }), CKR_DATA_INVALID);
+    EXPECT_EQ(ErrorOf([&] { Pkcs12::Parse(file, {'9'}); }), CKR_DATA_INVALID);
 }
 
 INSTANTIATE_TEST_SUITE_P(Conf, Pkcs12Fixture,
