@@ -2,6 +2,7 @@
 
 #include "OpenSsl.h"
 
+#include <openssl/crypto.h>
 #include <openssl/engine.h>
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
@@ -60,7 +61,7 @@ int Digests(ENGINE*, const EVP_MD** digest, const int** nids, int nid) {
     return *digest != nullptr ? 1 : 0;
 }
 
-// The functional reference from ENGINE_init is kept for the life of the process.
+// The functional reference from ENGINE_init is kept until the module is unloaded.
 ENGINE* Make() {
     g_rsaPkeyMethod = EVP_PKEY_meth_find(EVP_PKEY_RSA);
     g_sha1 = MakeDigest<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final>(NID_sha1, NID_sha1WithRSAEncryption,
@@ -68,16 +69,34 @@ ENGINE* Make() {
     g_sha256 = MakeDigest<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(
         NID_sha256, NID_sha256WithRSAEncryption, SHA256_DIGEST_LENGTH, SHA256_CBLOCK);
     ENGINE* engine = ENGINE_new();
-    if (engine == nullptr || g_rsaPkeyMethod == nullptr || g_sha1 == nullptr || g_sha256 == nullptr || ENGINE_set_id(engine, "tokentest-softtoken-rsa") != 1 ||
-        ENGINE_set_name(engine, "software token RSA") != 1 || ENGINE_set_RSA(engine, RSA_PKCS1_OpenSSL()) != 1 ||
+    if (engine == nullptr || g_rsaPkeyMethod == nullptr || g_sha1 == nullptr || g_sha256 == nullptr ||
+        ENGINE_set_id(engine, "tokentest-softtoken-rsa") != 1 || ENGINE_set_name(engine, "software token RSA") != 1 ||
+        ENGINE_set_RSA(engine, RSA_PKCS1_OpenSSL()) != 1 ||
         ENGINE_set_pkey_meths(engine, PkeyMethods) != 1 || ENGINE_set_digests(engine, Digests) != 1 ||
         ENGINE_init(engine) != 1) {
         ENGINE_free(engine);
+        EVP_MD_meth_free(g_sha1);
+        EVP_MD_meth_free(g_sha256);
+        g_sha1 = g_sha256 = nullptr;
         return nullptr;
     }
     ENGINE_free(engine);  // the structural reference; ENGINE_init's functional one stays
     return engine;
 }
+
+// Frees the engine and its digests when the module is unloaded or the process exits. At exit
+// OpenSSL may have been cleaned up already (its exit handler ran first; OPENSSL_init_crypto
+// answers 0 from then on): then nothing is touched, and the memory, still referenced from
+// here, goes with the process.
+struct Release {
+    ~Release() {
+        if (g_engine == nullptr || OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1) return;
+        ENGINE_finish(g_engine);
+        EVP_MD_meth_free(g_sha1);
+        EVP_MD_meth_free(g_sha256);
+        g_engine = nullptr;
+    }
+} g_release;
 
 }  // namespace
 
