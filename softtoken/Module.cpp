@@ -34,7 +34,7 @@ Module* Module::Instance() {
 // OpenSSL is set up first so that its exit handler, registered then, runs after this
 // destructor, which still frees keys.
 Module::Module() {
-    OPENSSL_init_crypto(0, nullptr);
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);  // with 0 it registers nothing
     pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
     g_module = this;
 }
