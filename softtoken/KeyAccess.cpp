@@ -3,6 +3,17 @@
 #include "StoreCipher.h"
 
 namespace softtoken {
+namespace {
+
+// The key loaded on the object, loading it on first use. An object's class and key type never
+// change, so one kind of key is ever kept on it.
+template <typename Key, typename Load>
+const Key& Cached(Object& object, Load load) {
+    if (!object.keyCache) object.keyCache = std::make_shared<Key>(load());
+    return *std::static_pointer_cast<Key>(object.keyCache);
+}
+
+}  // namespace
 
 crypto::RsaKeyComponents KeyAccess::RsaComponents(const Object& key) {
     crypto::RsaKeyComponents rsa;
@@ -36,7 +47,7 @@ crypto::KeyMaterial KeyAccess::Material(const Object& key) {
 }
 
 const crypto::Rsa::PrivateKey& KeyAccess::RsaPrivate(Object& key) {
-    if (!key.keyCache) {
+    return Cached<crypto::Rsa::PrivateKey>(key, [&key] {
         crypto::RsaKeyComponents parts = RsaComponents(key);
         auto wipe = [&parts] {
             for (Bytes* part : {&parts.privateExponent, &parts.prime1, &parts.prime2, &parts.exponent1,
@@ -44,35 +55,29 @@ const crypto::Rsa::PrivateKey& KeyAccess::RsaPrivate(Object& key) {
                 StoreCipher::Wipe(*part);
         };
         try {
-            key.keyCache = std::make_shared<crypto::Rsa::PrivateKey>(crypto::Rsa::LoadPrivate(parts));
+            crypto::Rsa::PrivateKey loaded = crypto::Rsa::LoadPrivate(parts);
+            wipe();
+            return loaded;
         } catch (...) {
             wipe();
             throw;
         }
-        wipe();
-    }
-    return *std::static_pointer_cast<crypto::Rsa::PrivateKey>(key.keyCache);
+    });
 }
 
 const crypto::Rsa::PublicKey& KeyAccess::RsaPublic(Object& key) {
-    if (!key.keyCache)
-        key.keyCache = std::make_shared<crypto::Rsa::PublicKey>(
-            crypto::Rsa::LoadPublic(key.Get(CKA_MODULUS), key.Get(CKA_PUBLIC_EXPONENT)));
-    return *std::static_pointer_cast<crypto::Rsa::PublicKey>(key.keyCache);
+    return Cached<crypto::Rsa::PublicKey>(
+        key, [&key] { return crypto::Rsa::LoadPublic(key.Get(CKA_MODULUS), key.Get(CKA_PUBLIC_EXPONENT)); });
 }
 
 const crypto::GostR3410::PrivateKey& KeyAccess::GostPrivate(Object& key) {
-    if (!key.keyCache)
-        key.keyCache = std::make_shared<crypto::GostR3410::PrivateKey>(
-            crypto::GostR3410::LoadPrivate(key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS)));
-    return *std::static_pointer_cast<crypto::GostR3410::PrivateKey>(key.keyCache);
+    return Cached<crypto::GostR3410::PrivateKey>(
+        key, [&key] { return crypto::GostR3410::LoadPrivate(key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS)); });
 }
 
 const crypto::GostR3410::PublicKey& KeyAccess::GostPublic(Object& key) {
-    if (!key.keyCache)
-        key.keyCache = std::make_shared<crypto::GostR3410::PublicKey>(
-            crypto::GostR3410::LoadPublic(key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS)));
-    return *std::static_pointer_cast<crypto::GostR3410::PublicKey>(key.keyCache);
+    return Cached<crypto::GostR3410::PublicKey>(
+        key, [&key] { return crypto::GostR3410::LoadPublic(key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS)); });
 }
 
 }  // namespace softtoken
