@@ -26,8 +26,12 @@ int CTestRun::Run()
     const std::string announcement = "Performing tests " + std::to_string(m_settings.passes) + " times...";
     logger.info(announcement);
 
-    CTestsOperator tests;
+    CTestsOperator tests(CModuleOptions{m_settings.modulePath, m_settings.standardCalls, m_settings.trace});
     tests.SetConfDir(m_settings.confDir);
+    if (tests.UsesStandardCalls()) {
+        logger.info(tests.ModuleHasVendorEntries() ? "Using standard PKCS#11 calls instead of the module's vendor extensions"
+                                                   : "Module has no vendor extensions: using standard PKCS#11 calls");
+    }
     if (!tests.SelectSlot()) {
         logger.error("No tokens available. Please insert one. Terminating...");
         return kStatusNoToken;

@@ -5,10 +5,10 @@
 #include "support/CustomException.h"
 #include "support/PKCSException.h"
 
-CTestsOperator::CTestsOperator()
+CTestsOperator::CTestsOperator(const CModuleOptions& options)
 {
     // The only place the module is loaded; the members borrow it.
-    Initialize();
+    Initialize(options);
     m_basicOperator.Initialize(m_hModule, m_pFunctionList);
     m_rsaOperator.Initialize(m_hModule, m_pFunctionList);
     m_gostOperator.Initialize(m_hModule, m_pFunctionList);

@@ -13,7 +13,7 @@
 
 class CTestsOperator : public CTokenOperator {
 public:
-    CTestsOperator();
+    explicit CTestsOperator(const CModuleOptions& options = CModuleOptions());
     ~CTestsOperator() override;
     CTestsOperator(const CTestsOperator&) = delete;
     CTestsOperator& operator=(const CTestsOperator&) = delete;

@@ -11,6 +11,7 @@
 #include "support/CustomException.h"
 #include "support/PKCSException.h"
 #include "support/TerminalEchoGuard.h"
+#include "token/FunctionListLayer.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ CTokenOperator::CTokenOperator() : m_hModule(nullptr), m_pFunctionList(nullptr),
 
 CTokenOperator::~CTokenOperator() = default;
 
-std::string CTokenOperator::GetLibraryPath() { return kLibraryName; }
+std::string CTokenOperator::GetLibraryPath() { return m_modulePath.empty() ? kLibraryName : m_modulePath; }
 
 void CTokenOperator::LoadPkcsDll()
 {
@@ -43,7 +44,7 @@ void CTokenOperator::LoadPkcsDll()
     }
 }
 
-void CTokenOperator::InitPkcsFunctionList()
+CK_FUNCTION_LIST* CTokenOperator::InitPkcsFunctionList()
 {
     const std::string name = "C_GetFunctionList";
     dlerror();
@@ -52,20 +53,25 @@ void CTokenOperator::InitPkcsFunctionList()
         throw CustomException("Function \"" + name + "\" was not found in PKCS library.");
     }
     auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(symbol);
-    ThrowIfFailed(getFunctionList(&m_pFunctionList), "CTokenOperator::InitPkcsFunctionList");
-    if (m_pFunctionList == nullptr) {
+    CK_FUNCTION_LIST* moduleList = nullptr;
+    ThrowIfFailed(getFunctionList(&moduleList), "CTokenOperator::InitPkcsFunctionList");
+    if (moduleList == nullptr) {
         // Every later call goes through the list: a module that gives none cannot be used.
         throw CustomException("Function \"" + name + "\" returned no function list.");
     }
+    return moduleList;
 }
 
-void CTokenOperator::Initialize()
+void CTokenOperator::Initialize(const CModuleOptions& options)
 {
+    m_modulePath = options.path;
     LoadPkcsDll();
     try {
-        InitPkcsFunctionList();
+        m_layer = std::make_unique<CFunctionListLayer>(InitPkcsFunctionList(), options.standardCalls, options.trace);
+        m_pFunctionList = m_layer->Top();
         ThrowIfFailed(m_pFunctionList->C_Initialize(nullptr), "CTokenOperator::CTokenOperator");
     } catch (...) {
+        m_layer.reset();
         dlclose(m_hModule);
         m_hModule = nullptr;
         m_pFunctionList = nullptr;
@@ -85,12 +91,18 @@ void CTokenOperator::Finalize()
         m_pFunctionList->C_CloseAllSessions(m_slotId);
         m_pFunctionList->C_Finalize(nullptr);
     }
+    // The layer goes before the module: nothing may call through it once the code is gone.
+    m_layer.reset();
     if (m_hModule != nullptr) {
         dlclose(m_hModule);
     }
     m_hModule = nullptr;
     m_pFunctionList = nullptr;
 }
+
+bool CTokenOperator::UsesStandardCalls() const { return m_layer != nullptr && m_layer->UsesStandardCalls(); }
+
+bool CTokenOperator::ModuleHasVendorEntries() const { return m_layer != nullptr && m_layer->ModuleHasVendorEntries(); }
 
 const CK_KTL_FUNCTION_LIST* CTokenOperator::VendorFunctions() const
 {

@@ -2,12 +2,16 @@
 // Base of every operator: the PKCS#11 module and its function list, slot discovery and
 // selection, PIN entry, sessions, login and logout. One operator owns the loaded module;
 // the others borrow its handle and function list.
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <p11-kit/pkcs11.h>
 
+#include "token/ModuleOptions.h"
 #include "token/VendorFunctionList.h"
+
+class CFunctionListLayer;
 
 class CTokenOperator {
 public:
@@ -19,8 +23,9 @@ public:
     virtual void Logout();
     virtual void CloseAllSessions();
 
-    // Module lifetime.
-    void Initialize();
+    // Module lifetime. The operator that loads the module owns the function-list layer
+    // between the module and every operator until Finalize.
+    void Initialize(const CModuleOptions& options = CModuleOptions());
     void Initialize(void* hModule, CK_FUNCTION_LIST* pFunctionList);
     void Finalize();
     std::string GetLibraryPath();
@@ -42,10 +47,14 @@ public:
     CK_FUNCTION_LIST* FunctionList() const { return m_pFunctionList; }
     CK_SLOT_ID CurrentSlot() const { return m_slotId; }
     CK_SESSION_HANDLE CurrentSession() const { return m_hSession; }
+    // True when the vendor steps are done with standard calls; ModuleHasVendorEntries tells
+    // whether that was forced.
+    bool UsesStandardCalls() const;
+    bool ModuleHasVendorEntries() const;
 
 protected:
     void LoadPkcsDll();
-    void InitPkcsFunctionList();
+    CK_FUNCTION_LIST* InitPkcsFunctionList();
     // The vendor entries that follow the standard list.
     const CK_KTL_FUNCTION_LIST* VendorFunctions() const;
 
@@ -53,4 +62,8 @@ protected:
     CK_FUNCTION_LIST* m_pFunctionList;
     CK_SLOT_ID m_slotId;
     CK_SESSION_HANDLE m_hSession;
+
+private:
+    std::string m_modulePath;
+    std::unique_ptr<CFunctionListLayer> m_layer;
 };

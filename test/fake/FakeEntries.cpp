@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <stdexcept>
 
 #include "FakeState.h"
 #include "ScriptFile.h"
@@ -288,6 +289,13 @@ CK_RV VerifySignature(CK_BYTE* signature, CK_ULONG signatureLength, CK_BYTE* dat
     return Run(call, [] { return static_cast<CK_RV>(CKR_OK); });
 }
 
+CK_RV InitPIN(CK_SESSION_HANDLE session, CK_UTF8CHAR* pin, CK_ULONG length)
+{
+    Call call = NewCall("C_InitPIN", {session});
+    call.buffers = {Copy(pin, length)};
+    return Run(call, [&] { return Token().InitPin(session, CopyOrEmpty(pin, length)); });
+}
+
 // Entries this token does not offer: recorded by name, answered CKR_FUNCTION_NOT_SUPPORTED.
 #define FAKE_UNSUPPORTED(entry) \
     list.standard.entry = [](auto...) -> CK_RV { return Unsupported(#entry); }
@@ -307,7 +315,7 @@ CK_KTL_FUNCTION_LIST MakeFunctionList()
     FAKE_UNSUPPORTED(C_GetMechanismList);
     FAKE_UNSUPPORTED(C_GetMechanismInfo);
     list.standard.C_InitToken = InitToken;
-    FAKE_UNSUPPORTED(C_InitPIN);
+    list.standard.C_InitPIN = InitPIN;
     list.standard.C_SetPIN = SetPIN;
     list.standard.C_OpenSession = OpenSession;
     list.standard.C_CloseSession = CloseSession;
@@ -380,6 +388,42 @@ CK_KTL_FUNCTION_LIST& FunctionList()
     static CK_KTL_FUNCTION_LIST list = MakeFunctionList();
     return list;
 }
+
+// Data of the fake's own, pointed at by one of the garbage words.
+const unsigned char kGarbageTarget[16] = {0};
+
+}  // namespace
+
+void SetVendorWords(const std::vector<const void*>& words)
+{
+    if (words.size() != 5) throw std::invalid_argument("five vendor words");
+    CK_KTL_FUNCTION_LIST& list = FunctionList();
+    list.C_KTL_LoadCert = reinterpret_cast<CK_C_KTL_LoadCert>(const_cast<void*>(words[0]));
+    list.C_KTL_LoadX509Cert = reinterpret_cast<CK_C_KTL_LoadX509Cert>(const_cast<void*>(words[1]));
+    list.C_KTL_CreateCSR = reinterpret_cast<CK_C_KTL_CreateCSR>(const_cast<void*>(words[2]));
+    list.C_KTL_SignWithCert = reinterpret_cast<CK_C_KTL_SignWithCert>(const_cast<void*>(words[3]));
+    list.C_KTL_VerifySignature = reinterpret_cast<CK_C_KTL_VerifySignature>(const_cast<void*>(words[4]));
+}
+
+void SetVendorWords(VendorWords words)
+{
+    switch (words) {
+    case VendorWords::Module:
+        SetVendorWords({reinterpret_cast<const void*>(LoadCert), reinterpret_cast<const void*>(LoadX509Cert),
+                        reinterpret_cast<const void*>(CreateCSR), reinterpret_cast<const void*>(SignWithCert),
+                        reinterpret_cast<const void*>(VerifySignature)});
+        break;
+    case VendorWords::Null:
+        SetVendorWords({nullptr, nullptr, nullptr, nullptr, nullptr});
+        break;
+    case VendorWords::Garbage:
+        SetVendorWords({reinterpret_cast<const void*>(0x1), reinterpret_cast<const void*>(&std::abort),
+                        kGarbageTarget, reinterpret_cast<const void*>(0xfffffffffff0ull), nullptr});
+        break;
+    }
+}
+
+namespace {
 
 // In a child process the environment scripts the token and names the log, once per load.
 bool ReadEnvironmentOnce()

@@ -48,6 +48,7 @@ void Reset()
 {
     Token() = FakeToken();
     Recorder().Reset();
+    SetVendorWords(VendorWords::Module);
 }
 
 void AddSlot(CK_SLOT_ID id, const std::string& description, bool tokenPresent)
@@ -57,6 +58,7 @@ void AddSlot(CK_SLOT_ID id, const std::string& description, bool tokenPresent)
 
 void SetTokenPresent(CK_SLOT_ID id, bool present) { Token().SetTokenPresent(id, present); }
 void SetPin(CK_USER_TYPE user, const std::string& pin) { Token().SetPin(user, pin); }
+void SetStandardInitToken(bool standard) { Token().SetStandardInitToken(standard); }
 std::string Pin(CK_USER_TYPE user) { return Token().Pin(user); }
 void SetPinLocked(CK_USER_TYPE user, bool locked) { Token().SetPinLocked(user, locked); }
 CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes) { return Token().AddObject(attributes); }

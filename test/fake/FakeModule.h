@@ -61,6 +61,7 @@ Attribute Raw(CK_ATTRIBUTE_TYPE type, const Bytes& value);
 //   C_KTL_SignWithCert   args {session, certificate, *signatureLen in, r1, r2, r3, r4};
 //                        buffers {data}; outputNull
 //   C_KTL_VerifySignature  args {}; buffers {signature, data}
+//   C_InitPIN            args {session}; buffers {pin}
 // Every other entry is recorded with its name only and answers CKR_FUNCTION_NOT_SUPPORTED.
 // A null input pointer is recorded as std::nullopt in buffers.
 struct Call {
@@ -116,6 +117,17 @@ void SetReportedLength(const std::string& entry, CK_ULONG length);
 // Open sessions (handles are never reused) and the user logged in, if any.
 std::vector<CK_SESSION_HANDLE> OpenSessions();
 std::optional<CK_USER_TYPE> LoggedInUser();
+
+// The five words after the standard list: the fake's own vendor entries (the default, back
+// after Reset), all null, or garbage (a small integer, code of another library, the fake's
+// own data, an unmapped address, null); or any five raw words.
+enum class VendorWords { Module, Null, Garbage };
+void SetVendorWords(VendorWords words);
+void SetVendorWords(const std::vector<const void*>& words);
+
+// As the standard has it (off by default): C_InitToken leaves the user PIN uninitialised, so
+// the user cannot log in until the SO has set it with C_InitPIN.
+void SetStandardInitToken(bool standard);
 
 const std::vector<Call>& Calls();
 std::vector<std::string> CallNames();

@@ -186,7 +186,7 @@ CK_RV FakeToken::GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info)
     std::memset(info->manufacturerID, ' ', sizeof(info->manufacturerID));
     std::memset(info->model, ' ', sizeof(info->model));
     std::memset(info->serialNumber, ' ', sizeof(info->serialNumber));
-    info->flags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED;
+    info->flags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | (m_userPinInitialized ? CKF_USER_PIN_INITIALIZED : 0);
     info->ulMaxPinLen = 255;
     info->ulMinPinLen = 1;
     return CKR_OK;
@@ -201,6 +201,7 @@ CK_RV FakeToken::InitToken(CK_SLOT_ID id, const Bytes& pin, const Bytes& label)
     const std::string text(pin.begin(), pin.end());
     m_pins[CKU_SO] = text;
     m_pins[CKU_USER] = text;
+    m_userPinInitialized = !m_standardInitToken;
     m_tokenLabel = label;
     m_tokenLabel.resize(kLabelSize, ' ');
     m_objects.clear();
@@ -214,6 +215,17 @@ CK_RV FakeToken::SetPin(CK_SESSION_HANDLE session, const Bytes& oldPin, const By
     if (!m_loggedIn) return CKR_USER_NOT_LOGGED_IN;
     if (Pin(*m_loggedIn) != std::string(oldPin.begin(), oldPin.end())) return CKR_PIN_INCORRECT;
     m_pins[*m_loggedIn] = std::string(newPin.begin(), newPin.end());
+    return CKR_OK;
+}
+
+CK_RV FakeToken::InitPin(CK_SESSION_HANDLE session, const Bytes& pin)
+{
+    const Session* s = FindSession(session);
+    if (s == nullptr) return CKR_SESSION_HANDLE_INVALID;
+    if (m_loggedIn != CKU_SO) return CKR_USER_NOT_LOGGED_IN;
+    if ((s->flags & CKF_RW_SESSION) == 0) return CKR_SESSION_READ_ONLY;
+    m_pins[CKU_USER] = std::string(pin.begin(), pin.end());
+    m_userPinInitialized = true;
     return CKR_OK;
 }
 
@@ -252,6 +264,7 @@ CK_RV FakeToken::Login(CK_SESSION_HANDLE session, CK_USER_TYPE user, const Bytes
     if (user != CKU_SO && user != CKU_USER) return CKR_USER_TYPE_INVALID;
     if (m_loggedIn) return *m_loggedIn == user ? CKR_USER_ALREADY_LOGGED_IN : CKR_USER_ANOTHER_ALREADY_LOGGED_IN;
     if (m_locked[user]) return CKR_PIN_LOCKED;
+    if (user == CKU_USER && !m_userPinInitialized) return CKR_USER_PIN_NOT_INITIALIZED;
     if (Pin(user) != std::string(pin.begin(), pin.end())) return CKR_PIN_INCORRECT;
     m_loggedIn = user;
     return CKR_OK;

@@ -23,6 +23,7 @@ public:
     void SetPin(CK_USER_TYPE user, const std::string& pin) { m_pins[user] = pin; }
     std::string Pin(CK_USER_TYPE user) const;
     void SetPinLocked(CK_USER_TYPE user, bool locked) { m_locked[user] = locked; }
+    void SetStandardInitToken(bool standard) { m_standardInitToken = standard; }
     CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes);
     std::vector<CK_OBJECT_HANDLE> Objects() const { return m_order; }
     std::vector<Attribute> ObjectAttributes(CK_OBJECT_HANDLE handle) const;
@@ -40,6 +41,7 @@ public:
     CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info);
     CK_RV InitToken(CK_SLOT_ID id, const Bytes& pin, const Bytes& label);
     CK_RV SetPin(CK_SESSION_HANDLE session, const Bytes& oldPin, const Bytes& newPin);
+    CK_RV InitPin(CK_SESSION_HANDLE session, const Bytes& pin);
     CK_RV OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_SESSION_HANDLE* session);
     CK_RV CloseSession(CK_SESSION_HANDLE session);
     CK_RV CloseAllSessions(CK_SLOT_ID id);
@@ -95,6 +97,8 @@ private:
     std::map<CK_USER_TYPE, bool> m_locked;
     std::optional<CK_USER_TYPE> m_loggedIn;
     bool m_initialized = false;
+    bool m_standardInitToken = false;
+    bool m_userPinInitialized = true;
     Bytes m_tokenLabel;
     std::map<CK_SESSION_HANDLE, Session> m_sessions;
     CK_SESSION_HANDLE m_nextSession = 1;

@@ -202,6 +202,20 @@ void ScriptFile::ParseLine(const std::string& line)
     } else if (command == "length") {
         ExpectCount(words, 3, 3);
         lengths.push_back(Length{words[1], ParseNumber(words[2])});
+    } else if (command == "vendor-words") {
+        ExpectCount(words, 2, 2);
+        if (words[1] == "module") {
+            vendorWords = VendorWords::Module;
+        } else if (words[1] == "null") {
+            vendorWords = VendorWords::Null;
+        } else if (words[1] == "garbage") {
+            vendorWords = VendorWords::Garbage;
+        } else {
+            throw Error("vendor-words takes module, null or garbage");
+        }
+    } else if (command == "standard-init-token") {
+        ExpectCount(words, 1, 1);
+        standardInitToken = true;
     } else {
         throw Error("unknown command \"" + command + "\"");
     }
@@ -216,6 +230,8 @@ void ScriptFile::Apply() const
     for (const FaultRule& rule : faults) Fail(rule.entry, rule.rv, rule.fromCall, rule.once);
     for (const Output& output : outputs) SetOutput(output.entry, output.bytes);
     for (const Length& length : lengths) SetReportedLength(length.entry, length.length);
+    if (vendorWords) SetVendorWords(*vendorWords);
+    SetStandardInitToken(standardInitToken);
 }
 
 }  // namespace fake

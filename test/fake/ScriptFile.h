@@ -15,6 +15,8 @@
 //   output <entry> <bytes>                      what C_Sign / C_KTL_CreateCSR /
 //                                               C_KTL_SignWithCert deliver
 //   length <entry> <n>                          the length their size query reports
+//   vendor-words module|null|garbage            the five words after the standard list
+//   standard-init-token                         C_InitToken leaves the user PIN unset
 // Example:
 //   slot 7 present Reader A
 //   pin user 1234
@@ -30,6 +32,7 @@
 // attributes joined by ';', each 0x<type>:<ulValueLen as given>:<bytes or "null">. What the
 // args, bufs and tpls of each entry hold is listed in FakeModule.h.
 #include <istream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +86,8 @@ public:
     std::vector<FaultRule> faults;
     std::vector<Output> outputs;
     std::vector<Length> lengths;
+    std::optional<VendorWords> vendorWords;
+    bool standardInitToken = false;
 
 private:
     void ParseLine(const std::string& line);

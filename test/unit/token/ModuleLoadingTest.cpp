@@ -44,6 +44,31 @@ TEST(MissingModule, LoaderTextOnStandardErrorAndExitStatus1)
         ::testing::ExitedWithCode(1), "^libnimb_pkcs11_main\\.so: cannot open shared object file: No such file or directory$");
 }
 
+TEST(MissingModule, UnloadablePathEndsLikeTheBareName)
+{
+    CTokenOperator op;
+    EXPECT_EXIT(
+        {
+            try {
+                op.Initialize(CModuleOptions{"/nonexistent/module.so", false, false});
+            } catch (...) {
+                std::_Exit(3);
+            }
+        },
+        ::testing::ExitedWithCode(1), "^/nonexistent/module\\.so: cannot open shared object file: No such file or directory$");
+}
+
+TEST(MissingModule, ModulePathIsLoadedWhereTheBareNameIsNotFound)
+{
+    CTokenOperator op;
+    op.Initialize(CModuleOptions{FAKE_MODULE_PATH, false, false});
+    EXPECT_EQ(op.GetLibraryPath(), FAKE_MODULE_PATH);
+    EXPECT_TRUE(ModuleStillLoaded());
+    EXPECT_FALSE(op.UsesStandardCalls());
+    op.Finalize();
+    EXPECT_FALSE(ModuleStillLoaded());
+}
+
 TEST(ModuleWithoutFunctionList, MissingEntryIsReportedAndTheLibraryClosed)
 {
     CTokenOperator op;

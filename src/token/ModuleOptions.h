@@ -1,0 +1,11 @@
+#pragma once
+// How the module is loaded and wrapped: its path for dlopen (empty: the default file name on
+// the loader's search path), whether the vendor steps go through standard calls even where
+// the module has entries, and whether every call is traced.
+#include <string>
+
+struct CModuleOptions {
+    std::string path;
+    bool standardCalls = false;
+    bool trace = false;
+};

@@ -1,0 +1,89 @@
+// Whole runs of the tokentest binary that choose the module and how its vendor steps are done:
+// --module, a module without vendor entries, --standard-calls.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ChildRun.h"
+
+namespace {
+
+using ::testing::AnyOf;
+using ::testing::Contains;
+using ::testing::Eq;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+const char kModulePath[] = FAKE_MODULE_DIR "/libnimb_pkcs11_main.so";
+const char kNoEntriesLine[] = "INFO: Module has no vendor extensions: using standard PKCS#11 calls\n";
+const char kForcedLine[] = "INFO: Using standard PKCS#11 calls instead of the module's vendor extensions\n";
+
+bool CallsAnyVendorEntry(const std::vector<std::string>& calls)
+{
+    return std::any_of(calls.begin(), calls.end(), [](const std::string& call) { return call.rfind("C_KTL_", 0) == 0; });
+}
+
+TEST(ModuleRun, ModulePathIsLoadedWithoutTheLoaderPath)
+{
+    ChildRun child;
+    child.WithoutModule();
+    child.Script(HealthyToken());
+    const ChildRun::Result result = child.Run({std::string("--module=") + kModulePath, "--skip-cert"});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_THAT(result.out, StartsWith("INFO: Performing tests 1 times...\nSelected slot: Fake reader\r\n"));
+    EXPECT_THAT(result.calls, Contains("C_KTL_CreateCSR"));
+}
+
+TEST(ModuleRun, UnloadableModulePathEndsWith1AndTheLoaderText)
+{
+    ChildRun child;
+    const ChildRun::Result result = child.Run({"--module=" + child.Root() + "/conf/none.so"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "INFO: Performing tests 1 times...\n");
+    EXPECT_EQ(result.err, child.Root() + "/conf/none.so: cannot open shared object file: No such file or directory");
+    EXPECT_TRUE(result.calls.empty());
+}
+
+// Whatever follows the module's list, the run says once that it uses standard calls, never
+// calls a word it found there, and ends with a status of its own.
+class WordsAfterTheList : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(WordsAfterTheList, AreNeverCalled)
+{
+    ChildRun child;
+    child.Script(HealthyToken() + "vendor-words " + GetParam() + "\n");
+    const ChildRun::Result result = child.Run({"--passes=2"});
+    EXPECT_THAT(result.status, AnyOf(Eq(0), Eq(2))) << result.out << result.err;
+    EXPECT_THAT(result.out, StartsWith(std::string("INFO: Performing tests 2 times...\n") + kNoEntriesLine +
+                                       "Selected slot: Fake reader\r\n"));
+    EXPECT_FALSE(CallsAnyVendorEntry(result.calls));
+    EXPECT_EQ(result.calls.back(), "C_Finalize");
+}
+
+INSTANTIATE_TEST_SUITE_P(Module, WordsAfterTheList, ::testing::Values("null", "garbage"));
+
+TEST(ModuleRun, StandardCallsAreForcedOnAModuleWithEntries)
+{
+    ChildRun child;
+    child.Script(HealthyToken());
+    const ChildRun::Result result = child.Run({"--standard-calls", "--passes=0"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string("INFO: Performing tests 0 times...\n") + kForcedLine +
+                              "Selected slot: Fake reader\r\n");
+}
+
+TEST(ModuleRun, VendorModuleRunSaysNothingAboutStandardCalls)
+{
+    ChildRun child;
+    child.Script(HealthyToken());
+    const ChildRun::Result result = child.Run({"--skip-cert"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.out, Not(HasSubstr("standard PKCS#11 calls")));
+    EXPECT_TRUE(CallsAnyVendorEntry(result.calls));
+}
+
+}  // namespace
