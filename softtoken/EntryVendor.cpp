@@ -19,38 +19,12 @@ using namespace softtoken;
 namespace {
 
 constexpr size_t kMaxLabel = 255;     // bytes before the NUL
-constexpr size_t kMaxListString = 1024;
-constexpr CK_ULONG kMaxListEntries = 64;
 
 // Length of a NUL-terminated string read at most up to limit + 1 bytes; none when longer.
 size_t BoundedLength(const char* text, size_t limit) {
     for (size_t i = 0; i <= limit; ++i)
         if (text[i] == '\0') return i;
     throw Pkcs11Error(CKR_ARGUMENTS_BAD);
-}
-
-// Splits a packed list of NUL-terminated strings into entries of `width` strings each.
-std::vector<std::vector<std::string>> Unpack(const unsigned char* packed, CK_ULONG entries, size_t width) {
-    Require(packed != nullptr || entries == 0, CKR_ARGUMENTS_BAD);
-    Require(entries <= kMaxListEntries, CKR_ARGUMENTS_BAD);
-    std::vector<std::vector<std::string>> result;
-    const char* cursor = reinterpret_cast<const char*>(packed);
-    for (CK_ULONG i = 0; i < entries; ++i) {
-        std::vector<std::string> entry;
-        for (size_t j = 0; j < width; ++j) {
-            const size_t length = BoundedLength(cursor, kMaxListString);
-            entry.emplace_back(cursor, length);
-            cursor += length + 1;
-        }
-        result.push_back(std::move(entry));
-    }
-    return result;
-}
-
-std::vector<std::pair<std::string, std::string>> Pairs(const std::vector<std::vector<std::string>>& entries) {
-    std::vector<std::pair<std::string, std::string>> pairs;
-    for (const auto& entry : entries) pairs.emplace_back(entry[0], entry[1]);
-    return pairs;
 }
 
 std::shared_ptr<Object> KeyOfClass(Module& module, const Session& session, CK_OBJECT_HANDLE handle,
@@ -125,25 +99,22 @@ CK_RV C_KTL_CreateCSR(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE publicKey, CK_B
                       CK_ULONG extensionCount) {
     return Guarded([&](Module& module) {
         Require(csrLength != nullptr, CKR_ARGUMENTS_BAD);
-        const auto subjectEntries = Unpack(subject, subjectCount, 2);
-        const auto attributeEntries = Unpack(attributes, attributeCount, 2);
-        const auto extensionEntries = Unpack(extensions, extensionCount, 3);
+        const crypto::RequestLists lists = crypto::CertificateRequest::Unpack(
+            subject, subjectCount, attributes, attributeCount, extensions, extensionCount);
         Session& session = module.SessionAt(handle);
         std::shared_ptr<Object> publicObject = KeyOfClass(module, session, publicKey, CKO_PUBLIC_KEY);
         std::shared_ptr<Object> privateObject = KeyOfClass(module, session, privateKey, CKO_PRIVATE_KEY);
         Require(privateObject->Bool(CKA_SIGN), CKR_KEY_FUNCTION_NOT_PERMITTED);
-        std::string lists;
-        for (const auto* group : {&subjectEntries, &attributeEntries, &extensionEntries})
-            for (const auto& entry : *group)
-                for (const std::string& text : entry) lists += RequestKey({text});
+        std::string texts;
+        for (const auto& [type, value] : lists.subject) texts += RequestKey({type, value});
+        for (const auto& [type, value] : lists.attributes) texts += RequestKey({type, value});
+        for (const auto& [name, value, critical] : lists.extensions) texts += RequestKey({name, value, critical});
         const std::string request =
-            RequestKey({"csr", std::to_string(publicKey), std::to_string(privateKey), lists});
+            RequestKey({"csr", std::to_string(publicKey), std::to_string(privateKey), texts});
         auto build = [&] {
-            std::vector<std::array<std::string, 3>> triples;
-            for (const auto& entry : extensionEntries) triples.push_back({entry[0], entry[1], entry[2]});
             return crypto::CertificateRequest::Build(KeyAccess::Material(*publicObject),
-                                                     KeyAccess::Material(*privateObject), Pairs(subjectEntries),
-                                                     Pairs(attributeEntries), triples);
+                                                     KeyAccess::Material(*privateObject), lists.subject,
+                                                     lists.attributes, lists.extensions);
         };
         return CachedToCaller(session, request, build, csr, csrLength);
     });
