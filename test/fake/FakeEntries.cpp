@@ -135,6 +135,11 @@ CK_RV CloseAllSessions(CK_SLOT_ID id)
     return Run(NewCall("C_CloseAllSessions", {id}), [&] { return Token().CloseAllSessions(id); });
 }
 
+CK_RV GetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO* info)
+{
+    return Run(NewCall("C_GetSessionInfo", {session}), [&] { return Token().GetSessionInfo(session, info); });
+}
+
 CK_RV Login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR* pin, CK_ULONG length)
 {
     Call call = NewCall("C_Login", {session, user});
@@ -320,7 +325,7 @@ CK_KTL_FUNCTION_LIST MakeFunctionList()
     list.standard.C_OpenSession = OpenSession;
     list.standard.C_CloseSession = CloseSession;
     list.standard.C_CloseAllSessions = CloseAllSessions;
-    FAKE_UNSUPPORTED(C_GetSessionInfo);
+    list.standard.C_GetSessionInfo = GetSessionInfo;
     FAKE_UNSUPPORTED(C_GetOperationState);
     FAKE_UNSUPPORTED(C_SetOperationState);
     list.standard.C_Login = Login;

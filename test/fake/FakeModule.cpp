@@ -61,6 +61,8 @@ void SetPin(CK_USER_TYPE user, const std::string& pin) { Token().SetPin(user, pi
 void SetStandardInitToken(bool standard) { Token().SetStandardInitToken(standard); }
 std::string Pin(CK_USER_TYPE user) { return Token().Pin(user); }
 void SetPinLocked(CK_USER_TYPE user, bool locked) { Token().SetPinLocked(user, locked); }
+void SetTokenFlags(CK_FLAGS flags) { Token().SetTokenFlags(flags); }
+void SetSerialNumber(CK_SLOT_ID id, const std::string& serial) { Token().SetSerialNumber(id, serial); }
 CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes) { return Token().AddObject(attributes); }
 std::vector<CK_OBJECT_HANDLE> Objects() { return Token().Objects(); }
 std::vector<Attribute> ObjectAttributes(CK_OBJECT_HANDLE handle) { return Token().ObjectAttributes(handle); }

@@ -37,6 +37,7 @@ Attribute Raw(CK_ATTRIBUTE_TYPE type, const Bytes& value);
 //   C_GetSlotList        args {tokenPresent, *pulCount in}; outputNull = list was null
 //   C_GetSlotInfo, C_GetTokenInfo, C_CloseAllSessions   args {slotID}
 //   C_OpenSession        args {slotID, flags}
+//   C_GetSessionInfo     args {session}
 //   C_CloseSession, C_Logout, C_FindObjectsFinal        args {session}
 //   C_Login              args {session, userType}; buffers {pin}
 //   C_InitToken          args {slotID}; buffers {pin, label (32 bytes)}
@@ -91,6 +92,14 @@ void SetTokenPresent(CK_SLOT_ID id, bool present);
 void SetPin(CK_USER_TYPE user, const std::string& pin);
 std::string Pin(CK_USER_TYPE user);
 void SetPinLocked(CK_USER_TYPE user, bool locked);
+
+// What C_GetTokenInfo reports: the flags (PIN counters, locks ...; they change nothing else
+// the fake does), and per slot a serial number (blank-padded to 16 bytes, blank by
+// default). Label "Fake token" until C_InitToken sets one, manufacturer "Fake
+// manufacturer", model "Fake model".
+const CK_FLAGS kDefaultTokenFlags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED;
+void SetTokenFlags(CK_FLAGS flags);
+void SetSerialNumber(CK_SLOT_ID id, const std::string& serial);
 
 // Objects with any attributes, stored as given (none, empty or short values included).
 CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes);

@@ -50,7 +50,9 @@ TEST(ScriptFile, ReadsEveryCommand)
         "fail C_Login CKR_PIN_LOCKED from 3 once\n"
         "fail C_Logout 0x80000001\n"
         "output C_Sign 0102\n"
-        "length C_KTL_CreateCSR 4096\n");
+        "length C_KTL_CreateCSR 4096\n"
+        "flags 0x10000\n"
+        "serial 4 SN-1\n");
     ASSERT_EQ(s.slots.size(), 3u);
     EXPECT_EQ(s.slots[0].id, 0x10u);
     EXPECT_TRUE(s.slots[0].present);
@@ -81,6 +83,10 @@ TEST(ScriptFile, ReadsEveryCommand)
     EXPECT_EQ(s.outputs[0].bytes, (Bytes{1, 2}));
     ASSERT_EQ(s.lengths.size(), 1u);
     EXPECT_EQ(s.lengths[0].length, 4096u);
+    EXPECT_EQ(s.tokenFlags, std::optional<CK_FLAGS>(0x10000));
+    ASSERT_EQ(s.serials.size(), 1u);
+    EXPECT_EQ(s.serials[0].first, 4u);
+    EXPECT_EQ(s.serials[0].second, "SN-1");
 }
 
 TEST(ScriptFile, RejectsBadLinesNamingTheLine)
@@ -91,6 +97,7 @@ TEST(ScriptFile, RejectsBadLinesNamingTheLine)
         "object CKA_ID",        "object CKA_NOPE=00",    "object 0x102=abc",
         "object 0x102=zz",      "fail C_Login CKR_NOPE", "fail C_Login 1 from 0",
         "fail C_Login 1 twice", "length C_Sign -1",      "frobnicate",
+        "flags",                "flags x",               "serial 1",
     };
     for (const char* line : bad) {
         try {
@@ -210,6 +217,36 @@ TEST_F(FakeModuleTest, AbsentTokenRefusesInfoAndSessions)
     CK_ULONG count = 9;
     EXPECT_EQ(m->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
     EXPECT_EQ(count, 0u);
+}
+
+TEST_F(FakeModuleTest, TokenInfoShowsScriptedFlagsAndSerial)
+{
+    CK_TOKEN_INFO info;
+    ASSERT_EQ(m->C_GetTokenInfo(5, &info), CKR_OK);
+    EXPECT_EQ(info.flags, fake::kDefaultTokenFlags);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.serialNumber), 16), std::string(16, ' '));
+    fake::SetTokenFlags(CKF_SO_PIN_FINAL_TRY | CKF_SO_PIN_COUNT_LOW);
+    fake::SetSerialNumber(5, "0123");
+    ASSERT_EQ(m->C_GetTokenInfo(5, &info), CKR_OK);
+    EXPECT_EQ(info.flags, static_cast<CK_FLAGS>(CKF_SO_PIN_FINAL_TRY | CKF_SO_PIN_COUNT_LOW));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.serialNumber), 16), "0123" + std::string(12, ' '));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.model), 10), "Fake model");
+}
+
+TEST_F(FakeModuleTest, SessionStateFollowsTheLogin)
+{
+    const CK_SESSION_HANDLE h = Open();
+    CK_SESSION_INFO info;
+    ASSERT_EQ(m->C_GetSessionInfo(h, &info), CKR_OK);
+    EXPECT_EQ(info.state, static_cast<CK_STATE>(CKS_RW_PUBLIC_SESSION));
+    EXPECT_EQ(Login(h, CKU_SO, "52816037"), CKR_OK);
+    ASSERT_EQ(m->C_GetSessionInfo(h, &info), CKR_OK);
+    EXPECT_EQ(info.state, static_cast<CK_STATE>(CKS_RW_SO_FUNCTIONS));
+    EXPECT_EQ(m->C_Logout(h), CKR_OK);
+    EXPECT_EQ(Login(h, CKU_USER, "52816037"), CKR_OK);
+    ASSERT_EQ(m->C_GetSessionInfo(h, &info), CKR_OK);
+    EXPECT_EQ(info.state, static_cast<CK_STATE>(CKS_RW_USER_FUNCTIONS));
+    EXPECT_EQ(m->C_GetSessionInfo(h + 100, &info), CKR_SESSION_HANDLE_INVALID);
 }
 
 TEST_F(FakeModuleTest, GetAttributeValueFollowsTheTwoCallProtocol)

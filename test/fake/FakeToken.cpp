@@ -10,6 +10,7 @@ namespace {
 const char kDefaultPin[] = "52816037";
 const size_t kDescriptionSize = 64;
 const size_t kLabelSize = 32;
+const size_t kSerialSize = 16;
 
 Bytes DefaultOutput(const std::string& entry)
 {
@@ -56,7 +57,13 @@ void FakeToken::AddSlot(CK_SLOT_ID id, const std::string& description, bool pres
     slot.id = id;
     slot.description = Padded(description.substr(0, kDescriptionSize), kDescriptionSize);
     slot.present = present;
+    slot.serial = Padded("", kSerialSize);
     m_slots.push_back(slot);
+}
+
+void FakeToken::SetSerialNumber(CK_SLOT_ID id, const std::string& serial)
+{
+    if (Slot* slot = FindSlot(id)) slot->serial = Padded(serial.substr(0, kSerialSize), kSerialSize);
 }
 
 void FakeToken::SetTokenPresent(CK_SLOT_ID id, bool present)
@@ -183,10 +190,14 @@ CK_RV FakeToken::GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info)
     if (info == nullptr) return CKR_ARGUMENTS_BAD;
     std::memset(info, 0, sizeof(*info));
     std::memcpy(info->label, m_tokenLabel.data(), sizeof(info->label));
-    std::memset(info->manufacturerID, ' ', sizeof(info->manufacturerID));
-    std::memset(info->model, ' ', sizeof(info->model));
-    std::memset(info->serialNumber, ' ', sizeof(info->serialNumber));
-    info->flags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | (m_userPinInitialized ? CKF_USER_PIN_INITIALIZED : 0);
+    const Bytes manufacturer = Padded("Fake manufacturer", sizeof(info->manufacturerID));
+    std::memcpy(info->manufacturerID, manufacturer.data(), manufacturer.size());
+    const Bytes model = Padded("Fake model", sizeof(info->model));
+    std::memcpy(info->model, model.data(), model.size());
+    std::memcpy(info->serialNumber, slot->serial.data(), sizeof(info->serialNumber));
+    // A standard C_InitToken leaves the user PIN to C_InitPIN.
+    info->flags = m_userPinInitialized ? m_tokenFlags
+                                       : (m_tokenFlags & ~static_cast<CK_FLAGS>(CKF_USER_PIN_INITIALIZED));
     info->ulMaxPinLen = 255;
     info->ulMinPinLen = 1;
     return CKR_OK;
@@ -255,6 +266,25 @@ CK_RV FakeToken::CloseAllSessions(CK_SLOT_ID id)
         it = it->second.slot == id ? m_sessions.erase(it) : std::next(it);
     }
     ForgetLoginWhenNoSession();
+    return CKR_OK;
+}
+
+CK_RV FakeToken::GetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO* info)
+{
+    const Session* s = FindSession(session);
+    if (s == nullptr) return CKR_SESSION_HANDLE_INVALID;
+    if (info == nullptr) return CKR_ARGUMENTS_BAD;
+    std::memset(info, 0, sizeof(*info));
+    info->slotID = s->slot;
+    info->flags = s->flags;
+    const bool rw = (s->flags & CKF_RW_SESSION) != 0;
+    if (m_loggedIn == CKU_SO) {
+        info->state = CKS_RW_SO_FUNCTIONS;
+    } else if (m_loggedIn == CKU_USER) {
+        info->state = rw ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS;
+    } else {
+        info->state = rw ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
+    }
     return CKR_OK;
 }
 

@@ -24,6 +24,8 @@ public:
     std::string Pin(CK_USER_TYPE user) const;
     void SetPinLocked(CK_USER_TYPE user, bool locked) { m_locked[user] = locked; }
     void SetStandardInitToken(bool standard) { m_standardInitToken = standard; }
+    void SetTokenFlags(CK_FLAGS flags) { m_tokenFlags = flags; }
+    void SetSerialNumber(CK_SLOT_ID id, const std::string& serial);
     CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes);
     std::vector<CK_OBJECT_HANDLE> Objects() const { return m_order; }
     std::vector<Attribute> ObjectAttributes(CK_OBJECT_HANDLE handle) const;
@@ -45,6 +47,7 @@ public:
     CK_RV OpenSession(CK_SLOT_ID id, CK_FLAGS flags, CK_SESSION_HANDLE* session);
     CK_RV CloseSession(CK_SESSION_HANDLE session);
     CK_RV CloseAllSessions(CK_SLOT_ID id);
+    CK_RV GetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO* info);
     CK_RV Login(CK_SESSION_HANDLE session, CK_USER_TYPE user, const Bytes& pin);
     CK_RV Logout(CK_SESSION_HANDLE session);
     CK_RV CreateObject(CK_SESSION_HANDLE session, const std::vector<Attribute>& attributes,
@@ -74,6 +77,7 @@ private:
     struct Slot {
         CK_SLOT_ID id = 0;
         Bytes description;   // exactly 64 bytes
+        Bytes serial;        // exactly 16 bytes
         bool present = true;
     };
     struct Session {
@@ -100,6 +104,7 @@ private:
     bool m_standardInitToken = false;
     bool m_userPinInitialized = true;
     Bytes m_tokenLabel;
+    CK_FLAGS m_tokenFlags = kDefaultTokenFlags;
     std::map<CK_SESSION_HANDLE, Session> m_sessions;
     CK_SESSION_HANDLE m_nextSession = 1;
     std::map<CK_OBJECT_HANDLE, std::vector<Attribute>> m_objects;

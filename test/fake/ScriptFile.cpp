@@ -173,6 +173,12 @@ void ScriptFile::ParseLine(const std::string& line)
     } else if (command == "locked") {
         ExpectCount(words, 2, 2);
         locked.push_back(ParseUser(words[1]));
+    } else if (command == "flags") {
+        ExpectCount(words, 2, 2);
+        tokenFlags = ParseNumber(words[1]);
+    } else if (command == "serial") {
+        ExpectCount(words, 3, 3);
+        serials.emplace_back(ParseNumber(words[1]), words[2]);
     } else if (command == "object") {
         std::vector<Attribute> attributes;
         for (size_t i = 1; i < words.size(); ++i) {
@@ -226,6 +232,8 @@ void ScriptFile::Apply() const
     for (const Slot& slot : slots) AddSlot(slot.id, slot.description, slot.present);
     for (const UserPin& pin : pins) SetPin(pin.user, pin.pin);
     for (CK_USER_TYPE user : locked) SetPinLocked(user, true);
+    if (tokenFlags) SetTokenFlags(*tokenFlags);
+    for (const auto& serial : serials) SetSerialNumber(serial.first, serial.second);
     for (const auto& object : objects) AddObject(object);
     for (const FaultRule& rule : faults) Fail(rule.entry, rule.rv, rule.fromCall, rule.once);
     for (const Output& output : outputs) SetOutput(output.entry, output.bytes);

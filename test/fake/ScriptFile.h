@@ -8,6 +8,8 @@
 //                                               one blank, taken byte for byte, or hex:<bytes>
 //   pin so|user <pin>                           the right PIN of that user
 //   locked so|user                              C_Login of that user answers CKR_PIN_LOCKED
+//   flags <n>                                   the token flags C_GetTokenInfo reports
+//   serial <id> <text>                          the serial number of the token in slot <id>
 //   object [<type>=<bytes> ...]                 an object with these attributes, in order;
 //                                               <type> is a number or a CKA_ name
 //   fail <entry> <code> [from <N>] [once]       <code> is a number or a CKR_ name; the entry
@@ -34,6 +36,7 @@
 #include <istream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <p11-kit/pkcs11.h>
@@ -82,6 +85,8 @@ public:
     std::vector<Slot> slots;
     std::vector<UserPin> pins;
     std::vector<CK_USER_TYPE> locked;
+    std::optional<CK_FLAGS> tokenFlags;
+    std::vector<std::pair<CK_SLOT_ID, std::string>> serials;
     std::vector<std::vector<Attribute>> objects;
     std::vector<FaultRule> faults;
     std::vector<Output> outputs;
