@@ -11,6 +11,7 @@
 #include "runner/TestRun.h"
 #include "support/Logger.h"
 #include "support/PKCSException.h"
+#include "support/PinGuardException.h"
 
 namespace {
 
@@ -21,6 +22,14 @@ int RunReportingFailure(const CRunSettings& settings, CJunitReport* report)
     std::string line;
     try {
         return CTestRun(settings, report).Run();
+    } catch (const CPinGuardException& e) {
+        // Nothing was tried on the token: a status of its own.
+        line = std::string("ERROR: ") + e.what();
+        CErrorReport::Write(std::cout, line);
+        if (report != nullptr) {
+            report->Fail(line);
+        }
+        return CTestRun::kStatusPinAtRisk;
     } catch (const CPKCSException& e) {
         line = CErrorReport::PkcsLine(e);
     } catch (const std::exception& e) {

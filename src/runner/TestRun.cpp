@@ -20,17 +20,35 @@ std::string CTestRun::ElapsedText(std::clock_t start, std::clock_t end)
     return text.str();
 }
 
+CModuleOptions CTestRun::ModuleOptions() const
+{
+    return CModuleOptions{m_settings.modulePath, m_settings.standardCalls, m_settings.trace};
+}
+
+int CTestRun::ListSlots()
+{
+    CTestsOperator tests(ModuleOptions());
+    tests.ListSlots();
+    return kStatusOk;
+}
+
 int CTestRun::Run()
 {
+    if (m_settings.listSlots) {
+        return ListSlots();
+    }
     Logger logger;
     const std::string announcement = "Performing tests " + std::to_string(m_settings.passes) + " times...";
     logger.info(announcement);
 
-    CTestsOperator tests(CModuleOptions{m_settings.modulePath, m_settings.standardCalls, m_settings.trace});
+    CTestsOperator tests(ModuleOptions());
     tests.SetConfDir(m_settings.confDir);
     if (tests.UsesStandardCalls()) {
         logger.info(tests.ModuleHasVendorEntries() ? "Using standard PKCS#11 calls instead of the module's vendor extensions"
                                                    : "Module has no vendor extensions: using standard PKCS#11 calls");
+    }
+    if (m_settings.slotId) {
+        tests.UseSlot(*m_settings.slotId);
     }
     if (!tests.SelectSlot()) {
         logger.error("No tokens available. Please insert one. Terminating...");

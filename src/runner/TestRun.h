@@ -7,6 +7,7 @@
 
 #include "runner/JunitReport.h"
 #include "runner/RunSettings.h"
+#include "token/ModuleOptions.h"
 
 class CTestRun {
 public:
@@ -14,6 +15,7 @@ public:
     static const int kStatusModuleNotLoaded = 1;   // set where the module is loaded
     static const int kStatusFailure = 2;           // after a reported exception
     static const int kStatusNoToken = 3;
+    static const int kStatusPinAtRisk = 4;         // a PIN about to be used is locked or at its final try
     static const int kStatusPinRefused = 255;
 
     // The report, when given, hears where each pass begins and ends.
@@ -26,6 +28,10 @@ public:
     static std::string ElapsedText(std::clock_t start, std::clock_t end);
 
 private:
+    // --list-slots: the listing alone, no announcement and no token touched.
+    int ListSlots();
+    CModuleOptions ModuleOptions() const;
+
     const CRunSettings& m_settings;
     CJunitReport* m_report;
 };

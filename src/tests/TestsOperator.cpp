@@ -4,6 +4,7 @@
 
 #include "support/CustomException.h"
 #include "support/PKCSException.h"
+#include "token/TokenState.h"
 
 CTestsOperator::CTestsOperator(const CModuleOptions& options)
 {
@@ -36,10 +37,15 @@ bool CTestsOperator::Authenticate(const std::vector<unsigned char>& pin, unsigne
 {
     // A refused PIN still leaves a new current session, which the members must follow.
     const bool loggedIn = CTokenOperator::Authenticate(pin, userType, flags);
+    ShareSession();
+    return loggedIn;
+}
+
+void CTestsOperator::ShareSession()
+{
     m_basicOperator.SetCurrentSession(m_hSession);
     m_rsaOperator.SetCurrentSession(m_hSession);
     m_gostOperator.SetCurrentSession(m_hSession);
-    return loggedIn;
 }
 
 void CTestsOperator::TestPinChange(unsigned long userType)
@@ -56,19 +62,53 @@ void CTestsOperator::TestPinChange(unsigned long userType)
     }
     ChangePin(defaultPin, temporaryPin);
 
-    m_logger.info("Trying to login with new PIN");
-    Logout();
-    if (!Authenticate(temporaryPinBytes, userType, CKF_RW_SESSION)) {
-        throw CustomException("Can not authenticate into token using new PIN");
-    }
+    // From here until the change back the token holds the temporary PIN: a failure must not
+    // leave it there without a word.
+    try {
+        m_logger.info("Trying to login with new PIN");
+        Logout();
+        if (!Authenticate(temporaryPinBytes, userType, CKF_RW_SESSION)) {
+            throw CustomException("Can not authenticate into token using new PIN");
+        }
 
-    m_logger.info("Trying to change PIN back to default");
-    ChangePin(temporaryPin, defaultPin);
+        m_logger.info("Trying to change PIN back to default");
+        ChangePin(temporaryPin, defaultPin);
+    } catch (...) {
+        RestoreDefaultPin(userType, defaultPin, temporaryPin);
+        throw;
+    }
 
     m_logger.info("Trying to login with default PIN");
     Logout();
     if (!Authenticate(defaultPinBytes, userType, CKF_RW_SESSION)) {
         throw CustomException("Can not authenticate into token using default PIN");
+    }
+}
+
+void CTestsOperator::RestoreDefaultPin(unsigned long userType, const std::string& defaultPin,
+                                       const std::string& temporaryPin)
+{
+    const std::vector<unsigned char> temporaryPinBytes(temporaryPin.begin(), temporaryPin.end());
+    bool restored = false;
+    try {
+        // The failure may have left a login or none; only the login that follows matters.
+        m_pFunctionList->C_Logout(m_hSession);
+        const CK_RV rv = OpenSessionAndLogIn(temporaryPinBytes, userType, CKF_RW_SESSION);
+        ShareSession();
+        if (rv == CKR_OK) {
+            m_basicOperator.ChangePin(temporaryPin, defaultPin);
+            restored = true;
+        }
+    } catch (...) {
+        // Reported by the line below; the failure that brought us here is the one to report.
+    }
+    const std::string pin = CTokenState::PinName(userType);
+    if (restored) {
+        m_logger.info("The " + pin + " was the temporary PIN " + temporaryPin + " when the test failed; it is back to "
+                      "the default PIN " + defaultPin);
+    } else {
+        m_logger.error("The " + pin + " is still the temporary PIN " + temporaryPin + ": setting it back to the "
+                       "default PIN " + defaultPin + " failed; see tokentest --help to restore it by hand");
     }
 }
 

@@ -59,6 +59,11 @@ public:
     const CGostSignatureOperator& GostOperator() const { return m_gostOperator; }
 
 private:
+    void ShareSession();
+    // After a failure while the PIN of userType is the temporary one: one try to set it back
+    // to the default, and a line that says whether it is back.
+    void RestoreDefaultPin(unsigned long userType, const std::string& defaultPin, const std::string& temporaryPin);
+
     CBasicOperator m_basicOperator;
     CRsaSignatureOperator m_rsaOperator;
     CGostSignatureOperator m_gostOperator;

@@ -62,7 +62,7 @@ void CBasicOperator::GetDefaultLabel(unsigned char* label, unsigned long size)
 
 void CBasicOperator::FormatToken()
 {
-    CheckToken();
+    CheckTokenAndPin(CKU_SO);
     std::vector<unsigned char> soPin(kDefaultSoPin, kDefaultSoPin + std::strlen(kDefaultSoPin));
     unsigned char label[kLabelFieldSize];
     GetDefaultLabel(label, sizeof(label));
@@ -74,7 +74,7 @@ void CBasicOperator::FormatToken()
 
 void CBasicOperator::ChangePin(const std::string& oldPin, const std::string& newPin)
 {
-    CheckToken();
+    CheckTokenAndSessionPin();
     std::vector<unsigned char> oldBytes(oldPin.begin(), oldPin.end());
     std::vector<unsigned char> newBytes(newPin.begin(), newPin.end());
     CK_RV rv = m_pFunctionList->C_SetPIN(m_hSession, oldBytes.empty() ? nullptr : oldBytes.data(), oldBytes.size(),

@@ -12,6 +12,7 @@
 #include "support/PKCSException.h"
 #include "support/TerminalEchoGuard.h"
 #include "token/FunctionListLayer.h"
+#include "token/TokenState.h"
 
 namespace {
 
@@ -109,28 +110,51 @@ const CK_KTL_FUNCTION_LIST* CTokenOperator::VendorFunctions() const
     return reinterpret_cast<const CK_KTL_FUNCTION_LIST*>(m_pFunctionList);
 }
 
-std::vector<CK_SLOT_ID> CTokenOperator::GetSlotsWithToken()
+std::vector<CK_SLOT_ID> CTokenOperator::GetSlots(CK_BBOOL tokenPresent, const char* operation)
 {
     CK_ULONG count = 0;
-    ThrowIfFailed(m_pFunctionList->C_GetSlotList(CK_TRUE, nullptr, &count), "CTokenOperator::GetSlotsWithToken");
+    ThrowIfFailed(m_pFunctionList->C_GetSlotList(tokenPresent, nullptr, &count), operation);
     std::vector<CK_SLOT_ID> slots(count, 0);
     if (count != 0) {
-        ThrowIfFailed(m_pFunctionList->C_GetSlotList(CK_TRUE, slots.data(), &count),
-                      "CTokenOperator::GetSlotsWithToken");
+        ThrowIfFailed(m_pFunctionList->C_GetSlotList(tokenPresent, slots.data(), &count), operation);
         slots.resize(std::min<CK_ULONG>(count, slots.size()));
     }
     return slots;
 }
 
-std::string CTokenOperator::GetSlotName(unsigned long slotId)
+std::vector<CK_SLOT_ID> CTokenOperator::GetSlotsWithToken()
+{
+    return GetSlots(CK_TRUE, "CTokenOperator::GetSlotsWithToken");
+}
+
+CK_SLOT_INFO CTokenOperator::ReadSlotInfo(CK_SLOT_ID slotId)
 {
     CK_SLOT_INFO info;
     std::memset(&info, 0, sizeof(info));
     ThrowIfFailed(m_pFunctionList->C_GetSlotInfo(slotId, &info), "CTokenOperator::GetSlotName");
-    const char* description = reinterpret_cast<const char*>(info.slotDescription);
-    std::string name(description, strnlen(description, sizeof(info.slotDescription)));
-    name.erase(name.find_last_not_of(' ') + 1);
-    return name;
+    return info;
+}
+
+CK_TOKEN_INFO CTokenOperator::ReadTokenInfo(CK_SLOT_ID slotId, const char* operation)
+{
+    CK_TOKEN_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    ThrowIfFailed(m_pFunctionList->C_GetTokenInfo(slotId, &info), operation);
+    return info;
+}
+
+std::string CTokenOperator::GetSlotName(unsigned long slotId)
+{
+    const CK_SLOT_INFO info = ReadSlotInfo(slotId);
+    return CTokenState::Field(info.slotDescription, sizeof(info.slotDescription));
+}
+
+std::string CTokenOperator::SlotChoiceText(CK_SLOT_ID slotId)
+{
+    const std::string name = GetSlotName(slotId);
+    const CK_TOKEN_INFO token = ReadTokenInfo(slotId, "CTokenOperator::AskForSlot");
+    return name + " (label \"" + CTokenState::Field(token.label, sizeof(token.label)) + "\", serial number \"" +
+           CTokenState::Field(token.serialNumber, sizeof(token.serialNumber)) + "\")";
 }
 
 CK_SLOT_ID CTokenOperator::AskForSlot(const std::vector<unsigned long>& slots)
@@ -138,34 +162,74 @@ CK_SLOT_ID CTokenOperator::AskForSlot(const std::vector<unsigned long>& slots)
     if (slots.empty()) {
         throw CustomException("CTokenOperator::AskForSlot : no tokens inserted (slots.size() == 0)");
     }
-    std::cout << "Slots with tokens:\r\n";
+    // The whole list is read from the module before a line is written, so a failing query
+    // never leaves half a line behind.
+    std::string list = "Slots with tokens:\r\n";
     for (size_t i = 0; i < slots.size(); ++i) {
-        std::cout << "[" << i << "] : " << GetSlotName(slots[i]) << "\n" << std::flush;
+        list += "[" + std::to_string(i) + "] : " + SlotChoiceText(slots[i]) + "\n";
     }
-    unsigned long number = 0;
-    do {
+    std::cout << list << std::flush;
+    for (;;) {
         std::cout << "\r\nPlease enter slot number: " << std::flush;
-        number = 0;
-        std::cin >> number;
-        if (std::cin.fail() && !std::cin.eof()) {
-            // Drop the rest of a line that was not a number so the next prompt reads afresh.
-            std::cin.clear();
-            std::cin.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        unsigned long number = 0;
+        if (std::cin >> number) {
+            if (number < slots.size()) {
+                return slots[number];
+            }
+            continue;
         }
-        // At end of input the read leaves 0, so the first slot is taken and nothing loops.
-    } while (number >= slots.size());
-    return slots[number];
+        // Without an answer no token may be chosen for the operator: the pass wipes it.
+        if (std::cin.eof()) {
+            throw CustomException("end of input while reading the slot number");
+        }
+        // Not a number: drop the rest of the line and ask again.
+        std::cin.clear();
+        std::cin.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+}
+
+CK_SLOT_ID CTokenOperator::RequireFixedSlot(const std::vector<CK_SLOT_ID>& slotsWithToken) const
+{
+    if (std::find(slotsWithToken.begin(), slotsWithToken.end(), *m_fixedSlot) != slotsWithToken.end()) {
+        return *m_fixedSlot;
+    }
+    std::string ids;
+    for (CK_SLOT_ID id : slotsWithToken) {
+        ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+    }
+    throw CustomException("slot " + std::to_string(*m_fixedSlot) + " holds no token (" +
+                          (ids.empty() ? std::string("no slot holds a token") : "slots with a token: " + ids) + ")");
 }
 
 bool CTokenOperator::SelectSlot()
 {
     std::vector<CK_SLOT_ID> slots = GetSlotsWithToken();
-    if (slots.empty()) {
+    if (m_fixedSlot) {
+        m_slotId = RequireFixedSlot(slots);
+    } else if (slots.empty()) {
         return false;
+    } else {
+        m_slotId = slots.size() == 1 ? slots.front() : AskForSlot(slots);
     }
-    m_slotId = slots.size() == 1 ? slots.front() : AskForSlot(slots);
-    std::cout << "Selected slot: " << GetSlotName(m_slotId) << "\r\n" << std::flush;
+    const std::string name = GetSlotName(m_slotId);
+    std::cout << "Selected slot: " << name << "\r\n" << std::flush;
     return true;
+}
+
+void CTokenOperator::UseSlot(CK_SLOT_ID slotId) { m_fixedSlot = slotId; }
+
+void CTokenOperator::ListSlots()
+{
+    const char* const operation = "CTokenOperator::ListSlots";
+    std::string listing;
+    for (CK_SLOT_ID id : GetSlots(CK_FALSE, operation)) {
+        const CK_SLOT_INFO slot = ReadSlotInfo(id);
+        listing += "Slot " + std::to_string(id) + ": " +
+                   CTokenState::Field(slot.slotDescription, sizeof(slot.slotDescription)) + "\r\n";
+        listing += (slot.flags & CKF_TOKEN_PRESENT) != 0 ? CTokenState::Describe(ReadTokenInfo(id, operation))
+                                                         : std::string("  no token\r\n");
+    }
+    std::cout << (listing.empty() ? std::string("No slots.\r\n") : listing) << std::flush;
 }
 
 void CTokenOperator::SetCurrentSlot(unsigned long slotId) { m_slotId = slotId; }
@@ -192,22 +256,47 @@ void CTokenOperator::AskForPin(std::vector<unsigned char>& pin)
     std::fill(word.begin(), word.end(), '\0');
 }
 
-void CTokenOperator::CheckToken()
+void CTokenOperator::CheckToken() { ReadTokenInfo(m_slotId, "CTokenOperator::CheckToken"); }
+
+void CTokenOperator::CheckTokenAndPin(unsigned long userType)
 {
-    CK_TOKEN_INFO info;
-    std::memset(&info, 0, sizeof(info));
-    ThrowIfFailed(m_pFunctionList->C_GetTokenInfo(m_slotId, &info), "CTokenOperator::CheckToken");
+    CTokenState::GuardPin(ReadTokenInfo(m_slotId, "CTokenOperator::CheckToken").flags, userType);
+}
+
+void CTokenOperator::CheckTokenAndSessionPin()
+{
+    const CK_FLAGS flags = ReadTokenInfo(m_slotId, "CTokenOperator::CheckToken").flags;
+    if (!CTokenState::AnyPinAtRisk(flags)) {
+        return;
+    }
+    // C_SetPIN changes the SO PIN in an SO session and the user PIN otherwise. A module
+    // that cannot tell the session's state gets both PINs checked.
+    CK_SESSION_INFO session;
+    std::memset(&session, 0, sizeof(session));
+    if (m_pFunctionList->C_GetSessionInfo(m_hSession, &session) != CKR_OK) {
+        CTokenState::GuardPin(flags, CKU_SO);
+        CTokenState::GuardPin(flags, CKU_USER);
+        return;
+    }
+    CTokenState::GuardPin(flags, session.state == CKS_RW_SO_FUNCTIONS ? CKU_SO : CKU_USER);
+}
+
+CK_RV CTokenOperator::OpenSessionAndLogIn(const std::vector<unsigned char>& pin, unsigned long userType,
+                                          unsigned long flags)
+{
+    CheckTokenAndPin(userType);
+    ThrowIfFailed(m_pFunctionList->C_OpenSession(m_slotId, flags | CKF_SERIAL_SESSION, nullptr, nullptr, &m_hSession),
+                  "CTokenOperator::Authenticate");
+    std::vector<unsigned char> pinBytes(pin);
+    const CK_RV rv = m_pFunctionList->C_Login(m_hSession, userType, pinBytes.empty() ? nullptr : pinBytes.data(),
+                                              pinBytes.size());
+    std::fill(pinBytes.begin(), pinBytes.end(), 0);
+    return rv;
 }
 
 bool CTokenOperator::Authenticate(const std::vector<unsigned char>& pin, unsigned long userType, unsigned long flags)
 {
-    CheckToken();
-    ThrowIfFailed(m_pFunctionList->C_OpenSession(m_slotId, flags | CKF_SERIAL_SESSION, nullptr, nullptr, &m_hSession),
-                  "CTokenOperator::Authenticate");
-    std::vector<unsigned char> pinBytes(pin);
-    CK_RV rv = m_pFunctionList->C_Login(m_hSession, userType, pinBytes.empty() ? nullptr : pinBytes.data(),
-                                        pinBytes.size());
-    std::fill(pinBytes.begin(), pinBytes.end(), 0);
+    const CK_RV rv = OpenSessionAndLogIn(pin, userType, flags);
     if (rv == CKR_OK) {
         return true;
     }
@@ -220,7 +309,7 @@ bool CTokenOperator::Authenticate(const std::vector<unsigned char>& pin, unsigne
 
 void CTokenOperator::Authenticate(unsigned long flags)
 {
-    CheckToken();
+    CheckTokenAndPin(CKU_USER);
     std::vector<unsigned char> pin;
     AskForPin(pin);
     while (!Authenticate(pin, CKU_USER, flags)) {

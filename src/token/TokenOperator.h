@@ -3,6 +3,7 @@
 // selection, PIN entry, sessions, login and logout. One operator owns the loaded module;
 // the others borrow its handle and function list.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,20 @@ public:
     std::string GetSlotName(unsigned long slotId);
     CK_SLOT_ID AskForSlot(const std::vector<unsigned long>& slots);
     void SetCurrentSlot(unsigned long slotId);
+    // SelectSlot takes this slot without a prompt; it must hold a token.
+    void UseSlot(CK_SLOT_ID slotId);
+    // Writes every slot with its description and, when it holds a token, the token's
+    // identity, flags and PIN states. Changes nothing on any token.
+    void ListSlots();
 
     // PIN entry and sessions.
     void AskForPin(std::vector<unsigned char>& pin);
     void CheckToken();
+    // CheckToken, then a CPinGuardException instead of using a PIN that the token shows
+    // locked or at its final try: the PIN of userType, or the one C_SetPIN changes on the
+    // current session.
+    void CheckTokenAndPin(unsigned long userType);
+    void CheckTokenAndSessionPin();
     void Authenticate(unsigned long flags);
     void SetCurrentSession(unsigned long hSession);
 
@@ -53,6 +64,9 @@ public:
     bool ModuleHasVendorEntries() const;
 
 protected:
+    // CheckTokenAndPin, a new session, C_Login: the login's result; failures before it throw.
+    CK_RV OpenSessionAndLogIn(const std::vector<unsigned char>& pin, unsigned long userType, unsigned long flags);
+
     void LoadPkcsDll();
     CK_FUNCTION_LIST* InitPkcsFunctionList();
     // The vendor entries that follow the standard list.
@@ -66,4 +80,12 @@ protected:
 private:
     std::string m_modulePath;
     std::unique_ptr<CFunctionListLayer> m_layer;
+    std::vector<CK_SLOT_ID> GetSlots(CK_BBOOL tokenPresent, const char* operation);
+    CK_SLOT_INFO ReadSlotInfo(CK_SLOT_ID slotId);
+    CK_TOKEN_INFO ReadTokenInfo(CK_SLOT_ID slotId, const char* operation);
+    // The prompt's line for one slot: description, then the token's label and serial number.
+    std::string SlotChoiceText(CK_SLOT_ID slotId);
+    CK_SLOT_ID RequireFixedSlot(const std::vector<CK_SLOT_ID>& slotsWithToken) const;
+
+    std::optional<CK_SLOT_ID> m_fixedSlot;
 };

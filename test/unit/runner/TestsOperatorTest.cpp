@@ -151,26 +151,6 @@ TEST_P(PinChange, ChangesAndRestoresThePin)
 INSTANTIATE_TEST_SUITE_P(UserAndSecurityOfficer, PinChange,
                          ::testing::Values(static_cast<CK_USER_TYPE>(CKU_USER), static_cast<CK_USER_TYPE>(CKU_SO)));
 
-TEST_F(TestsOperator, RefusedNewPinLeavesTheTemporaryPin)
-{
-    SelectAndLogIn();
-    // Login 1 was the fixture's; login 3 is the one with the new PIN.
-    fake::Fail("C_Login", CKR_PIN_INCORRECT, 3, true);
-    ConsoleScript console;
-    try {
-        m_tests->TestPinChange(CKU_USER);
-        FAIL() << "no exception";
-    } catch (const CustomException& e) {
-        EXPECT_STREQ(e.what(), "Can not authenticate into token using new PIN");
-    }
-    EXPECT_EQ(console.Output(),
-              "INFO: Logging in with default PIN\n"
-              "INFO: Trying to login with new PIN\n"
-              "Incorrect PIN\n");
-    EXPECT_EQ(fake::Pin(CKU_USER), "26074913");
-    ExpectMembersOnSession(LastOpenedSession());
-}
-
 TEST_F(TestsOperator, RefusedDefaultPinIsReported)
 {
     SelectAndLogIn();

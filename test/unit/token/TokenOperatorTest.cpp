@@ -79,30 +79,57 @@ TEST_F(TokenOperatorTest, OneSlotIsTakenWithoutPrompt)
     EXPECT_EQ(list->args[0], CK_TRUE);
 }
 
-const char kTwoSlotList[] = "Slots with tokens:\r\n[0] : First reader\n[1] : Second reader\n";
+const char kTwoSlotList[] =
+    "Slots with tokens:\r\n"
+    "[0] : First reader (label \"Fake token\", serial number \"SN-42\")\n"
+    "[1] : Second reader (label \"Fake token\", serial number \"\")\n";
 const char kSlotPrompt[] = "\r\nPlease enter slot number: ";
 
 struct SlotAnswer {
     const char* input;
-    CK_SLOT_ID selected;
+    CK_SLOT_ID selected;   // 0: none, the read ends in an exception
     int prompts;
     const char* left;   // input left for the next read
 };
 
 void PrintTo(const SlotAnswer& a, std::ostream* out) { *out << "input \"" << a.input << "\""; }
 
-class SlotDialogue : public TokenOperatorTest, public ::testing::WithParamInterface<SlotAnswer> {};
+class TwoSlots : public TokenOperatorTest {
+protected:
+    void SetUp() override
+    {
+        TokenOperatorTest::SetUp();
+        fake::AddSlot(42, "First reader");
+        fake::AddSlot(7, "Second reader");
+        fake::SetSerialNumber(42, "SN-42");
+    }
+};
+
+class SlotDialogue : public TwoSlots, public ::testing::WithParamInterface<SlotAnswer> {};
 
 TEST_P(SlotDialogue, AnswerSelectsPositionNotId)
 {
-    fake::AddSlot(42, "First reader");
-    fake::AddSlot(7, "Second reader");
     ConsoleScript console(GetParam().input);
-    ASSERT_TRUE(op.SelectSlot());
-    EXPECT_EQ(op.CurrentSlot(), GetParam().selected);
     std::string expected = kTwoSlotList;
     for (int i = 0; i < GetParam().prompts; ++i) expected += kSlotPrompt;
-    expected += GetParam().selected == 7 ? "Selected slot: Second reader\r\n" : "Selected slot: First reader\r\n";
+    if (GetParam().selected == 0) {
+        try {
+            op.SelectSlot();
+            ADD_FAILURE() << "no exception";
+        } catch (const CustomException& e) {
+            EXPECT_STREQ(e.what(), "end of input while reading the slot number");
+        }
+        // Nothing but the queries: no token is touched before the answer.
+        for (const fake::Call& call : fake::Calls()) {
+            EXPECT_TRUE(call.name == "C_GetFunctionList" || call.name == "C_Initialize" ||
+                        call.name == "C_GetSlotList" || call.name == "C_GetSlotInfo" || call.name == "C_GetTokenInfo")
+                << call.name;
+        }
+    } else {
+        ASSERT_TRUE(op.SelectSlot());
+        EXPECT_EQ(op.CurrentSlot(), GetParam().selected);
+        expected += GetParam().selected == 7 ? "Selected slot: Second reader\r\n" : "Selected slot: First reader\r\n";
+    }
     EXPECT_EQ(console.Output(), expected);
     EXPECT_EQ(console.RemainingInput(), GetParam().left);
 }
@@ -113,13 +140,150 @@ INSTANTIATE_TEST_SUITE_P(Answers, SlotDialogue,
                                            SlotAnswer{"5\n1\n", 7, 2, "\n"},
                                            SlotAnswer{"  \n\n 1 \n", 7, 1, " \n"},
                                            SlotAnswer{"2 1\n", 7, 2, "\n"},
-                                           // Not a number: position 0, the rest of the line dropped.
-                                           SlotAnswer{"abc def\n1234\n", 42, 1, "1234\n"},
+                                           // Not a number: the rest of the line is dropped and
+                                           // the prompt repeats.
+                                           SlotAnswer{"abc def\n1\n", 7, 2, "\n"},
+                                           SlotAnswer{"x\ny\n0\n", 42, 3, "\n"},
                                            SlotAnswer{"-1\n1\n", 7, 2, "\n"},
                                            SlotAnswer{"99999999999999999999999\n1\n", 7, 2, "\n"},
-                                           // End of input: position 0, no loop.
-                                           SlotAnswer{"", 42, 1, ""},
-                                           SlotAnswer{"5", 42, 2, ""}));
+                                           // End of input: an exception, never a chosen slot.
+                                           SlotAnswer{"", 0, 1, ""},
+                                           SlotAnswer{"5", 0, 2, ""},
+                                           SlotAnswer{"abc", 0, 2, ""},
+                                           SlotAnswer{"abc def\n1234\n", 0, 3, ""}));
+
+struct SlotQueryFailure {
+    const char* entry;
+    int fromCall;
+    const char* output;   // all that is written before the exception
+};
+
+void PrintTo(const SlotQueryFailure& f, std::ostream* out) { *out << f.entry << " call " << f.fromCall; }
+
+class SlotQueryFailures : public TwoSlots, public ::testing::WithParamInterface<SlotQueryFailure> {};
+
+TEST_P(SlotQueryFailures, LeaveNoHalfLine)
+{
+    fake::Fail(GetParam().entry, CKR_DEVICE_ERROR, GetParam().fromCall, true);
+    ConsoleScript console("1\n");
+    EXPECT_THROW(op.SelectSlot(), CPKCSException);
+    EXPECT_EQ(console.Output(), GetParam().output);
+}
+
+INSTANTIATE_TEST_SUITE_P(Queries, SlotQueryFailures,
+                         ::testing::Values(
+                             // While the list is read: nothing of it is written.
+                             SlotQueryFailure{"C_GetSlotInfo", 2, ""},
+                             SlotQueryFailure{"C_GetTokenInfo", 2, ""},
+                             // The chosen slot's name: the line "Selected slot: " is not begun.
+                             SlotQueryFailure{"C_GetSlotInfo", 3, "Slots with tokens:\r\n"
+                                                                  "[0] : First reader (label \"Fake token\", serial "
+                                                                  "number \"SN-42\")\n"
+                                                                  "[1] : Second reader (label \"Fake token\", serial "
+                                                                  "number \"\")\n"
+                                                                  "\r\nPlease enter slot number: "}));
+
+TEST_F(TokenOperatorTest, OneSlotNameFailureWritesNothingBeforeTheReport)
+{
+    fake::AddSlot(17, "Reader A");
+    fake::Fail("C_GetSlotInfo", CKR_DEVICE_ERROR);
+    ConsoleScript console;
+    ExpectPkcsError([&] { op.SelectSlot(); }, CKR_DEVICE_ERROR, "CTokenOperator::GetSlotName");
+    EXPECT_EQ(console.Output(), "");
+}
+
+// ---- --slot and --list-slots ----
+
+TEST_F(TokenOperatorTest, FixedSlotIsTakenWithoutPrompt)
+{
+    fake::AddSlot(42, "First reader");
+    fake::AddSlot(7, "Second reader");
+    op.UseSlot(7);
+    ConsoleScript console("0\n");
+    ASSERT_TRUE(op.SelectSlot());
+    EXPECT_EQ(op.CurrentSlot(), 7u);
+    EXPECT_EQ(console.Output(), "Selected slot: Second reader\r\n");
+    EXPECT_EQ(console.RemainingInput(), "0\n");
+}
+
+TEST_F(TokenOperatorTest, FixedSlotWithoutTokenNamesTheSlotsThatHaveOne)
+{
+    struct Case {
+        CK_SLOT_ID fixed;
+        bool secondPresent;
+        const char* message;
+    };
+    const Case cases[] = {
+        {5, true, "slot 5 holds no token (slots with a token: 42, 7)"},
+        {3, true, "slot 3 holds no token (slots with a token: 42, 7)"},
+        {3, false, "slot 3 holds no token (slots with a token: 42)"},
+    };
+    for (const Case& c : cases) {
+        fake::Reset();
+        ASSERT_EQ(op.FunctionList()->C_Initialize(nullptr), CKR_OK);
+        fake::AddSlot(42, "First reader");
+        fake::AddSlot(7, "Second reader", c.secondPresent);
+        fake::AddSlot(3, "Empty reader", false);
+        op.UseSlot(c.fixed);
+        ConsoleScript console;
+        try {
+            op.SelectSlot();
+            ADD_FAILURE() << "no exception for slot " << c.fixed;
+        } catch (const CustomException& e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+        EXPECT_EQ(console.Output(), "");
+    }
+    fake::Reset();
+    ASSERT_EQ(op.FunctionList()->C_Initialize(nullptr), CKR_OK);
+    op.UseSlot(0);
+    try {
+        op.SelectSlot();
+        ADD_FAILURE() << "no exception without slots";
+    } catch (const CustomException& e) {
+        EXPECT_STREQ(e.what(), "slot 0 holds no token (no slot holds a token)");
+    }
+}
+
+TEST_F(TokenOperatorTest, ListSlotsShowsEverySlotAndTouchesNoToken)
+{
+    fake::AddSlot(3, "Empty reader", false);
+    fake::AddSlot(42, "First reader");
+    fake::SetSerialNumber(42, "SN-42");
+    fake::SetTokenFlags(CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_SO_PIN_COUNT_LOW | CKF_SO_PIN_FINAL_TRY |
+                        CKF_USER_PIN_LOCKED);
+    ConsoleScript console("0\n");
+    op.ListSlots();
+    EXPECT_EQ(console.Output(),
+              "Slot 3: Empty reader\r\n"
+              "  no token\r\n"
+              "Slot 42: First reader\r\n"
+              "  label \"Fake token\", manufacturer \"Fake manufacturer\", model \"Fake model\", serial number "
+              "\"SN-42\"\r\n"
+              "  initialized: yes, user PIN initialized: no, login required: yes\r\n"
+              "  SO PIN: count low, final try, user PIN: locked\r\n");
+    EXPECT_EQ(console.RemainingInput(), "0\n");
+    EXPECT_EQ(fake::CallNames(), (std::vector<std::string>{"C_GetFunctionList", "C_Initialize", "C_GetSlotList",
+                                                           "C_GetSlotList", "C_GetSlotInfo", "C_GetSlotInfo",
+                                                           "C_GetTokenInfo"}));
+    EXPECT_EQ(fake::Calls().at(2).args.at(0), static_cast<CK_ULONG>(CK_FALSE));
+}
+
+TEST_F(TokenOperatorTest, ListSlotsWithoutSlotsSaysSo)
+{
+    ConsoleScript console;
+    op.ListSlots();
+    EXPECT_EQ(console.Output(), "No slots.\r\n");
+}
+
+TEST_F(TokenOperatorTest, ListSlotsReportsAFailingTokenQuery)
+{
+    fake::AddSlot(42, "First reader");
+    fake::Fail("C_GetTokenInfo", CKR_DEVICE_ERROR);
+    ConsoleScript console;
+    ExpectPkcsError([&] { op.ListSlots(); }, CKR_DEVICE_ERROR, "CTokenOperator::ListSlots");
+    EXPECT_EQ(console.Output(), "");
+}
 
 TEST_F(TokenOperatorTest, AskForSlotWithEmptyListThrows)
 {
