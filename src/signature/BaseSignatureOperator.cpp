@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 
 extern "C" {
@@ -10,6 +9,7 @@ extern "C" {
 #include <b64/cencode.h>
 }
 
+#include "signature/RegularFile.h"
 #include "signature/UninitializedBuffer.h"
 #include "support/CustomException.h"
 #include "support/PKCSException.h"
@@ -52,32 +52,32 @@ std::string QuotedFileMessage(const char* verb, const char* fileName)
     return std::string("couldn't ") + verb + " file \"" + fileName + "\"";
 }
 
-// Appends the rest of the stream to `out`, one chunk at a time. False when a read fails
-// before the end of the file (a directory opens but cannot be read): waiting for an end
-// of file that never comes would loop for ever.
+// Appends the rest of the file to `out`, one chunk at a time. False when a read fails
+// before the end of the file.
 template <typename Container>
-bool AppendStream(std::istream& in, std::size_t chunkSize, Container& out)
+bool AppendFile(CRegularFile& in, std::size_t chunkSize, Container& out)
 {
     std::vector<char> chunk(chunkSize);
     for (;;) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        out.insert(out.end(), chunk.data(), chunk.data() + in.gcount());
-        if (in.eof()) {
-            return !in.bad();
-        }
-        if (!in.good()) {
+        const ssize_t got = in.Read(chunk.data(), chunk.size());
+        if (got < 0) {
             return false;
         }
+        if (got == 0) {
+            return true;
+        }
+        out.insert(out.end(), chunk.data(), chunk.data() + got);
     }
 }
 
 // Opens `path` and reads it whole; prints the open-failure message and returns false when
-// the file cannot be opened or read, leaving `out` empty.
+// the path is not a readable regular file (a directory, a FIFO, a device), leaving `out`
+// empty.
 template <typename Container>
 bool ReadWholeFile(const char* path, std::size_t chunkSize, Container& out)
 {
-    std::ifstream in(path, std::ios::in | std::ios::binary);
-    if (!in.good() || !AppendStream(in, chunkSize, out)) {
+    CRegularFile in = CRegularFile::OpenForReading(path);
+    if (!in.IsOpen() || !AppendFile(in, chunkSize, out)) {
         out.clear();
         PrintCannotOpen(path);
         return false;
@@ -113,41 +113,47 @@ bool DecodeFirstCertificate(const std::string& text, std::vector<unsigned char>&
     return true;
 }
 
-template <typename Stream>
-void CloseOrThrow(Stream& stream, const char* fileName)
+CRegularFile CreateOrThrow(const char* fileName)
 {
-    stream.close();
-    if (stream.fail()) {
+    CRegularFile file = CRegularFile::CreateForWriting(fileName);
+    if (!file.IsOpen()) {
+        throw CustomException(QuotedFileMessage("open", fileName));
+    }
+    return file;
+}
+
+void WriteOrThrow(CRegularFile& out, const char* bytes, std::size_t count, const char* fileName)
+{
+    if (!out.WriteAll(bytes, count)) {
         throw CustomException(QuotedFileMessage("write", fileName));
     }
 }
 
-void WriteOrThrow(std::ofstream& out, const char* bytes, std::size_t count, const char* fileName)
+void CloseOrThrow(CRegularFile& file, const char* fileName)
 {
-    if (count > 0 && !out.write(bytes, static_cast<std::streamsize>(count))) {
+    if (!file.Close()) {
         throw CustomException(QuotedFileMessage("write", fileName));
     }
 }
 
 // Streams `in` through the libb64 encoder into `out` with two fixed blocks; the blocks are
 // never zero-filled, so only what the encoding touches becomes resident.
-void EncodeBase64(std::ifstream& in, std::ofstream& out)
+void EncodeBase64(CRegularFile& in, CRegularFile& out)
 {
     CUninitializedBuffer input(kEncodeInputBlock);
     CUninitializedBuffer output(2 * kEncodeInputBlock);
     base64_encodestate state;
     base64_init_encodestate(&state);
-    std::streamsize got = 0;
-    do {
-        in.read(input.data(), static_cast<std::streamsize>(input.size()));
-        got = in.gcount();
-        if (got > 0) {
-            const int produced = base64_encode_block(input.data(), static_cast<int>(got), output.data(), &state);
-            WriteOrThrow(out, output.data(), static_cast<std::size_t>(produced), kBase64FileName);
+    for (;;) {
+        const ssize_t got = in.Read(input.data(), input.size());
+        if (got < 0) {
+            throw CustomException(QuotedFileMessage("read", kDerFileName));
         }
-    } while (in.good() && got > 0);
-    if (in.bad()) {
-        throw CustomException(QuotedFileMessage("read", kDerFileName));
+        if (got == 0) {
+            break;
+        }
+        const int produced = base64_encode_block(input.data(), static_cast<int>(got), output.data(), &state);
+        WriteOrThrow(out, output.data(), static_cast<std::size_t>(produced), kBase64FileName);
     }
     const int produced = base64_encode_blockend(output.data(), &state);
     WriteOrThrow(out, output.data(), static_cast<std::size_t>(produced), kBase64FileName);
@@ -387,22 +393,16 @@ void CBaseSignatureOperator::GenerateCSR()
 void CBaseSignatureOperator::WriteToFile(unsigned char* data, unsigned long length)
 {
     {
-        std::ofstream der(kDerFileName, std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!der.is_open()) {
-            throw CustomException(QuotedFileMessage("open", kDerFileName));
-        }
+        CRegularFile der = CreateOrThrow(kDerFileName);
         WriteOrThrow(der, reinterpret_cast<const char*>(data), length, kDerFileName);
         CloseOrThrow(der, kDerFileName);
     }
     // The Base64 file is made from the file on disk, so it shows what was really stored.
-    std::ifstream der(kDerFileName, std::ios::in | std::ios::binary);
-    if (!der.is_open()) {
+    CRegularFile der = CRegularFile::OpenForReading(kDerFileName, false);
+    if (!der.IsOpen()) {
         throw CustomException(QuotedFileMessage("open", kDerFileName));
     }
-    std::ofstream base64(kBase64FileName, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!base64.is_open()) {
-        throw CustomException(QuotedFileMessage("open", kBase64FileName));
-    }
+    CRegularFile base64 = CreateOrThrow(kBase64FileName);
     EncodeBase64(der, base64);
     CloseOrThrow(base64, kBase64FileName);
 }

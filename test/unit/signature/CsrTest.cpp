@@ -1,5 +1,6 @@
 // CSR generation: the packed string blocks, the two-call protocol with the vendor entry,
 // the two output files and their failures.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -132,10 +133,20 @@ TEST_F(CsrTest, FileFailuresNameTheFile)
          "couldn't open file \"csr_der.dat\"", false},
         {"base64 is a directory", [] { std::filesystem::create_directory("csr_base64.txt"); },
          "couldn't open file \"csr_base64.txt\"", true},
-        {"der on a full disk", [] { std::filesystem::create_symlink("/dev/full", "csr_der.dat"); },
-         "couldn't write file \"csr_der.dat\"", false},
-        {"base64 on a full disk", [] { std::filesystem::create_symlink("/dev/full", "csr_base64.txt"); },
-         "couldn't write file \"csr_base64.txt\"", true},
+        // Nothing but a regular file of its own is written: not through a link, not into a
+        // device, a FIFO or a second name of another file.
+        {"der is a link", [] { std::filesystem::create_symlink("victim", "csr_der.dat"); },
+         "couldn't open file \"csr_der.dat\"", false},
+        {"base64 is a link", [] { std::filesystem::create_symlink("victim", "csr_base64.txt"); },
+         "couldn't open file \"csr_base64.txt\"", true},
+        {"der is a dangling link", [] { std::filesystem::create_symlink("nowhere", "csr_der.dat"); },
+         "couldn't open file \"csr_der.dat\"", false},
+        {"der links to a device", [] { std::filesystem::create_symlink("/dev/null", "csr_der.dat"); },
+         "couldn't open file \"csr_der.dat\"", false},
+        {"base64 is a FIFO", [] { ASSERT_EQ(mkfifo("csr_base64.txt", 0600), 0); },
+         "couldn't open file \"csr_base64.txt\"", true},
+        {"der is a second name", [] { std::filesystem::create_hard_link("victim", "csr_der.dat"); },
+         "couldn't open file \"csr_der.dat\"", false},
     };
     const std::filesystem::path base = m_dir.Path();
     for (const Case& c : cases) {
@@ -143,10 +154,12 @@ TEST_F(CsrTest, FileFailuresNameTheFile)
         const std::filesystem::path dir = base / c.title;
         std::filesystem::create_directory(dir);
         std::filesystem::current_path(dir);
+        WriteFileBytes("victim", "precious");
         c.prepare();
         ConsoleScript console;
         EXPECT_EQ(Expect(c.title), c.message);
         EXPECT_EQ(console.Output(), "");
+        EXPECT_EQ(ReadFileBytes("victim"), "precious");
         if (c.derWritten) {
             EXPECT_EQ(ReadFileBytes("csr_der.dat").size(), 100u);
         }

@@ -1,5 +1,7 @@
 // The certificate and PKCS#12 file readers: whole files of any size, the open-failure
 // message, read errors, and the PEM body rules.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <random>
 
@@ -101,12 +103,27 @@ TEST_P(ReaderFailureTest, MissingFilePrintsTheMessageAndReturnsFalse)
 
 TEST_P(ReaderFailureTest, UnreadablePathIsTreatedLikeAMissingFile)
 {
+    // None of these may block the run: a FIFO nobody writes to, a terminal-like device.
     std::filesystem::create_directory("a directory");
+    ASSERT_EQ(mkfifo("a fifo", 0600), 0);
+    std::filesystem::create_symlink("a fifo", "a link to a fifo");
+    for (const char* path : {"a directory", "a fifo", "a link to a fifo", "/dev/null", "/dev/zero"}) {
+        std::vector<unsigned char> out;
+        ConsoleScript console;
+        EXPECT_FALSE(GetParam().reader(m_operator, path, out)) << path;
+        EXPECT_EQ(console.Output(), std::string("Couldn't open file '") + path + "\"\r\nTry again.\r\n");
+        EXPECT_TRUE(out.empty());
+    }
+}
+
+TEST_P(ReaderFailureTest, LinkToARegularFileIsRead)
+{
+    WriteFileBytes("target", std::string("\x30\x03\x02\x01\x01", 5));
+    std::filesystem::create_symlink("target", "a link");
     std::vector<unsigned char> out;
     ConsoleScript console;
-    EXPECT_FALSE(GetParam().reader(m_operator, "a directory", out));
-    EXPECT_EQ(console.Output(), "Couldn't open file 'a directory\"\r\nTry again.\r\n");
-    EXPECT_TRUE(out.empty());
+    GetParam().reader(m_operator, "a link", out);
+    EXPECT_EQ(console.Output(), "");
 }
 
 TEST_P(ReaderFailureTest, NonEmptyVectorIsRefusedBeforeTheFileIsTouched)
