@@ -1,6 +1,7 @@
 #pragma once
 // Turns terminal echo off for standard input while it lives, when standard input is a
-// terminal, and restores the previous settings on every exit path.
+// terminal, and restores the previous settings on every exit path, also when SIGINT,
+// SIGTERM, SIGHUP or SIGQUIT ends the process meanwhile.
 #include <termios.h>
 
 class TerminalEchoGuard {
