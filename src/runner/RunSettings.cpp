@@ -194,5 +194,14 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "  3    no slot holds a token\n"
            "  4    a PIN about to be used is locked or at its final try; nothing was tried\n"
            "  255  the token refused the default PIN\n"
+           "\n"
+           "The PIN change tests set each PIN to the temporary PIN 26074913 and back. When a test\n"
+           "fails meanwhile, the run tries once to set it back and says whether it could. A run\n"
+           "stopped then (killed, power lost) leaves the temporary PIN; restore the default with\n"
+           "  pkcs11-tool --module MODULE --slot ID --login --login-type so --so-pin 26074913 \\\n"
+           "    --change-pin --new-pin 52816037\n"
+           "for the SO PIN, and for the user PIN with\n"
+           "  pkcs11-tool --module MODULE --slot ID --login --pin 26074913 \\\n"
+           "    --change-pin --new-pin 52816037\n"
         << std::flush;
 }
