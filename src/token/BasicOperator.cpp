@@ -14,6 +14,7 @@ const char kDefaultSoPin[] = "52816037";
 const char kTokenLabel[] = "KORVEL Token";
 const size_t kLabelFieldSize = 32;
 const char kListingOperation[] = "CTokenOperator::GetObjects";
+const char kFormatOperation[] = "CTokenOperator::FormatToken";
 
 std::string HexText(const std::string& bytes)
 {
@@ -68,7 +69,39 @@ void CBasicOperator::FormatToken()
     GetDefaultLabel(label, sizeof(label));
     CK_RV rv = m_pFunctionList->C_InitToken(m_slotId, soPin.data(), soPin.size(), label);
     if (rv != CKR_OK) {
-        throw CPKCSException(rv, "CTokenOperator::FormatToken");
+        throw CPKCSException(rv, kFormatOperation);
+    }
+    InitUserPinIfUnset(soPin);
+}
+
+void CBasicOperator::InitUserPinIfUnset(std::vector<unsigned char>& pin)
+{
+    CK_TOKEN_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    CK_RV rv = m_pFunctionList->C_GetTokenInfo(m_slotId, &info);
+    if (rv != CKR_OK) {
+        throw CPKCSException(rv, kFormatOperation);
+    }
+    if ((info.flags & CKF_USER_PIN_INITIALIZED) != 0) {
+        return;
+    }
+    // A token that follows the standard has no user PIN after C_InitToken: the SO sets the
+    // default one, on a session of its own that is closed whatever happens.
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    rv = m_pFunctionList->C_OpenSession(m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
+    if (rv != CKR_OK) {
+        throw CPKCSException(rv, kFormatOperation);
+    }
+    rv = m_pFunctionList->C_Login(session, CKU_SO, pin.data(), pin.size());
+    if (rv == CKR_OK) {
+        rv = m_pFunctionList->C_InitPIN(session, pin.data(), pin.size());
+        const CK_RV logoutRv = m_pFunctionList->C_Logout(session);
+        rv = rv != CKR_OK ? rv : logoutRv;
+    }
+    const CK_RV closeRv = m_pFunctionList->C_CloseSession(session);
+    rv = rv != CKR_OK ? rv : closeRv;
+    if (rv != CKR_OK) {
+        throw CPKCSException(rv, kFormatOperation);
     }
 }
 

@@ -2,6 +2,7 @@
 // Token formatting, PIN change and object listing on the slot and session lent by the
 // tests operator.
 #include <string>
+#include <vector>
 
 #include "token/IBasicOperator.h"
 #include "token/TokenOperator.h"
@@ -19,6 +20,8 @@ public:
     void GetDefaultLabel(unsigned char* label, unsigned long size);
 
 private:
+    // After C_InitToken: where the token left the user PIN unset, the SO sets it to `pin`.
+    void InitUserPinIfUnset(std::vector<unsigned char>& pin);
     // Reads one attribute with the two-call length protocol; the result holds exactly the
     // bytes the module delivered.
     std::string ReadAttribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);

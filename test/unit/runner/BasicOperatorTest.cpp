@@ -48,13 +48,78 @@ TEST_F(BasicOperations, FormatTokenSendsDefaultSoPinAndLabel)
     ASSERT_TRUE(m_tests->SelectSlot());
     fake::ClearCalls();
     m_tests->FormatToken();
-    EXPECT_THAT(fake::CallNames(), ElementsAre("C_GetTokenInfo", "C_InitToken"));
+    // The token sets the user PIN itself: nothing more than the check of its flags.
+    EXPECT_THAT(fake::CallNames(), ElementsAre("C_GetTokenInfo", "C_InitToken", "C_GetTokenInfo"));
     const fake::Call call = CallsOf("C_InitToken").at(0);
     EXPECT_THAT(call.args, ElementsAre(kSlot));
     ASSERT_EQ(call.buffers.size(), 2u);
     EXPECT_EQ(call.buffers[0], BytesOf("52816037"));
     EXPECT_EQ(call.buffers[1], BytesOf("KORVEL Token" + std::string(20, ' ')));
 }
+
+TEST_F(BasicOperations, FormatTokenSetsTheUserPinWhereTheTokenLeftItUnset)
+{
+    fake::SetStandardInitToken(true);
+    ASSERT_TRUE(m_tests->SelectSlot());
+    fake::ClearCalls();
+    m_tests->FormatToken();
+    EXPECT_THAT(fake::CallNames(), ElementsAre("C_GetTokenInfo", "C_InitToken", "C_GetTokenInfo", "C_OpenSession",
+                                               "C_Login", "C_InitPIN", "C_Logout", "C_CloseSession"));
+    EXPECT_THAT(CallsOf("C_OpenSession").at(0).args, ElementsAre(kSlot, CKF_SERIAL_SESSION | CKF_RW_SESSION));
+    const fake::Call login = CallsOf("C_Login").at(0);
+    EXPECT_EQ(login.args.at(1), static_cast<CK_ULONG>(CKU_SO));
+    EXPECT_EQ(login.buffers.at(0), BytesOf("52816037"));
+    EXPECT_EQ(CallsOf("C_InitPIN").at(0).buffers.at(0), BytesOf("52816037"));
+    EXPECT_TRUE(fake::OpenSessions().empty());
+    EXPECT_TRUE(m_tests->Authenticate(DefaultPin(), CKU_USER, CKF_RW_SESSION));
+}
+
+// A refused step of the PIN setting is reported as the formatting's, with the module's code,
+// and the SO's session is closed all the same.
+struct UserPinFault {
+    const char* entry;
+    CK_RV rv;
+    std::vector<std::string> calls;   // after the second C_GetTokenInfo
+    int fromCall = 1;
+};
+
+void PrintTo(const UserPinFault& fault, std::ostream* out) { *out << fault.entry; }
+
+class UserPinFaults : public BasicOperations, public ::testing::WithParamInterface<UserPinFault> {};
+
+TEST_P(UserPinFaults, AreReportedAsFormatTokenAndLeaveNoSession)
+{
+    fake::SetStandardInitToken(true);
+    ASSERT_TRUE(m_tests->SelectSlot());
+    fake::Fail(GetParam().entry, GetParam().rv, GetParam().fromCall);
+    fake::ClearCalls();
+    try {
+        m_tests->FormatToken();
+        FAIL() << "no exception";
+    } catch (const CPKCSException& e) {
+        EXPECT_EQ(e.m_rv, GetParam().rv);
+        EXPECT_EQ(e.m_function, "CTokenOperator::FormatToken");
+    }
+    std::vector<std::string> expected = {"C_GetTokenInfo", "C_InitToken", "C_GetTokenInfo"};
+    expected.insert(expected.end(), GetParam().calls.begin(), GetParam().calls.end());
+    EXPECT_EQ(fake::CallNames(), expected);
+    if (GetParam().entry != std::string("C_CloseSession")) {
+        EXPECT_TRUE(fake::OpenSessions().empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, UserPinFaults,
+    ::testing::Values(UserPinFault{"C_GetTokenInfo", CKR_DEVICE_ERROR, {}, 2},
+                      UserPinFault{"C_OpenSession", CKR_SESSION_COUNT, {"C_OpenSession"}},
+                      UserPinFault{"C_Login", CKR_PIN_INCORRECT, {"C_OpenSession", "C_Login", "C_CloseSession"}},
+                      UserPinFault{"C_InitPIN", CKR_PIN_LEN_RANGE,
+                                   {"C_OpenSession", "C_Login", "C_InitPIN", "C_Logout", "C_CloseSession"}},
+                      UserPinFault{"C_Logout", CKR_DEVICE_ERROR,
+                                   {"C_OpenSession", "C_Login", "C_InitPIN", "C_Logout", "C_CloseSession"}},
+                      UserPinFault{"C_CloseSession", CKR_DEVICE_ERROR,
+                                   {"C_OpenSession", "C_Login", "C_InitPIN", "C_Logout", "C_CloseSession"}}),
+    [](const ::testing::TestParamInfo<UserPinFault>& info) { return std::string(info.param.entry).substr(2); });
 
 TEST_F(BasicOperations, FormatTokenWithOpenSessionNamesFormatToken)
 {
