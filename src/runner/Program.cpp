@@ -4,12 +4,14 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "runner/ErrorReport.h"
 #include "runner/JunitReport.h"
 #include "runner/RunSettings.h"
 #include "runner/TestRun.h"
 #include "support/Logger.h"
+#include "support/ModuleAnswers.h"
 #include "support/PKCSException.h"
 #include "support/PinGuardException.h"
 
@@ -20,8 +22,14 @@ namespace {
 int RunReportingFailure(const CRunSettings& settings, CJunitReport* report)
 {
     std::string line;
+    std::vector<std::string> callLines;
     try {
-        return CTestRun(settings, report).Run();
+        const int status = CTestRun(settings, report).Run();
+        if (status == CTestRun::kStatusPinRefused) {
+            // The pass's login was refused: the report line is out, its call follows.
+            CErrorReport::Write(std::cout, CErrorReport::FailingCallLines(CModuleAnswers::Latest(CKR_PIN_INCORRECT)));
+        }
+        return status;
     } catch (const CPinGuardException& e) {
         // Nothing was tried on the token: a status of its own.
         line = std::string("ERROR: ") + e.what();
@@ -32,12 +40,15 @@ int RunReportingFailure(const CRunSettings& settings, CJunitReport* report)
         return CTestRun::kStatusPinAtRisk;
     } catch (const CPKCSException& e) {
         line = CErrorReport::PkcsLine(e);
+        callLines = CErrorReport::FailingCallLines(e);
     } catch (const std::exception& e) {
         line = CErrorReport::StdLine(e);
+        callLines = CErrorReport::FailingCallLines(e);
     } catch (...) {
         line = CErrorReport::UnknownLine();
     }
     CErrorReport::Write(std::cout, line);
+    CErrorReport::Write(std::cout, callLines);
     if (report != nullptr) {
         report->Fail(line);
     }

@@ -1,6 +1,7 @@
 #include "standard/CreatedObjects.h"
 
 #include "standard/ModuleCall.h"
+#include "support/IgnoredAnswers.h"
 
 CCreatedObjects::CCreatedObjects(CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE session)
     : m_functions(functions), m_session(session)
@@ -10,6 +11,7 @@ CCreatedObjects::CCreatedObjects(CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE 
 // Newest first; a destruction that fails cannot be helped and must not hide the first failure.
 CCreatedObjects::~CCreatedObjects()
 {
+    const CIgnoredAnswers cleanUp(!m_handles.empty());
     for (auto it = m_handles.rbegin(); it != m_handles.rend(); ++it)
         CModuleCall::Result(m_functions->C_DestroyObject, m_session, *it);
 }

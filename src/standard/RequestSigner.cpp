@@ -13,6 +13,8 @@ using softtoken::crypto::CryptoError;
 using softtoken::crypto::Digest;
 
 constexpr size_t kGostSignatureLength = 64;  // s then r
+// More than any signature of a key the tests make: a size query above it is not believed.
+constexpr CK_ULONG kLongestSignature = 16384;
 
 // DER of DigestInfo { sha256, NULL } up to the 32 hash bytes that follow.
 const unsigned char kSha256DigestInfoPrefix[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
@@ -61,11 +63,16 @@ CRequestSigner::Bytes CRequestSigner::Sign(const Bytes& toBeSigned) const
         data = Digest::Gost94(toBeSigned);
     }
     CModuleCall::Run("C_SignInit", m_functions->C_SignInit, m_session, &mechanism, m_privateKey);
-    // The length is known, so one call does: a size query first would cost a round trip.
-    Bytes signature(m_signatureLength);
-    CK_ULONG length = static_cast<CK_ULONG>(signature.size());
+    // The token says how long its signature is; the request has room for this key's length only.
+    CK_ULONG length = 0;
+    CModuleCall::Run("C_Sign", m_functions->C_Sign, m_session, data.data(), static_cast<CK_ULONG>(data.size()),
+                     nullptr, &length);
+    if (length < m_signatureLength || length > kLongestSignature)
+        throw CryptoError(CKR_FUNCTION_FAILED, "the token reports an unusable signature length");
+    Bytes signature(length);
     CModuleCall::Run("C_Sign", m_functions->C_Sign, m_session, data.data(), static_cast<CK_ULONG>(data.size()),
                      signature.data(), &length);
-    if (length != signature.size()) throw CryptoError(CKR_FUNCTION_FAILED, "a signature of an unexpected length");
+    if (length != m_signatureLength) throw CryptoError(CKR_FUNCTION_FAILED, "a signature of an unexpected length");
+    signature.resize(length);
     return signature;
 }

@@ -20,8 +20,10 @@ public:
     // Asks the token (C_GetSessionInfo, C_GetMechanismInfo) whether it has the hash-and-sign
     // mechanism; when it cannot tell, the hash-and-sign mechanism is tried.
     CK_MECHANISM_TYPE ChooseMechanism() const;
-    // C_SignInit and C_Sign: the module's failure codes come out as CPKCSException, a
-    // signature of another length than SignatureLength() as CKR_FUNCTION_FAILED.
+    // C_SignInit, then C_Sign asked for the length and called again with a buffer of that
+    // length: the module's failure codes come out as CPKCSException; a reported length below
+    // SignatureLength() or beyond any signature, or a signature of another length than
+    // SignatureLength(), as CKR_FUNCTION_FAILED.
     Bytes Sign(const Bytes& toBeSigned) const;
 
 private:

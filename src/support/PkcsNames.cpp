@@ -1,5 +1,6 @@
 #include "support/PkcsNames.h"
 
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -201,6 +202,18 @@ const Name kKeyTypes[] = {
     NAME(CKK_GOST28147),
 };
 
+const Name kCertificateTypes[] = {
+    NAME(CKC_X_509),
+    NAME(CKC_X_509_ATTR_CERT),
+    NAME(CKC_WTLS),
+};
+
+const Name kUserTypes[] = {
+    NAME(CKU_SO),
+    NAME(CKU_USER),
+    NAME(CKU_CONTEXT_SPECIFIC),
+};
+
 #undef NAME
 
 template <size_t N>
@@ -221,3 +234,15 @@ const char* CPkcsNames::Mechanism(CK_MECHANISM_TYPE type) { return Find(kMechani
 const char* CPkcsNames::Attribute(CK_ATTRIBUTE_TYPE type) { return Find(kAttributes, type); }
 const char* CPkcsNames::ObjectClass(CK_OBJECT_CLASS objectClass) { return Find(kObjectClasses, objectClass); }
 const char* CPkcsNames::KeyType(CK_KEY_TYPE keyType) { return Find(kKeyTypes, keyType); }
+const char* CPkcsNames::CertificateType(CK_CERTIFICATE_TYPE type) { return Find(kCertificateTypes, type); }
+const char* CPkcsNames::UserType(CK_USER_TYPE type) { return Find(kUserTypes, type); }
+
+std::string CPkcsNames::OrHex(const char* name, CK_ULONG value)
+{
+    if (name != nullptr) {
+        return name;
+    }
+    char text[2 + 2 * sizeof(CK_ULONG) + 1];
+    std::snprintf(text, sizeof(text), "0x%lx", value);
+    return text;
+}

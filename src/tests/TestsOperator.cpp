@@ -3,8 +3,25 @@
 #include <iostream>
 
 #include "support/CustomException.h"
+#include "support/IgnoredAnswers.h"
+#include "support/ModuleAnswers.h"
 #include "support/PKCSException.h"
 #include "token/TokenState.h"
+
+namespace {
+
+// The login that Authenticate refused (it answers false for CKR_PIN_INCORRECT alone). The
+// hint on how to give the run another PIN is only for a PIN the run was given.
+std::optional<CModuleAnswers::Answer> RefusedLogin(bool givenPin)
+{
+    std::optional<CModuleAnswers::Answer> answer = CModuleAnswers::Latest(CKR_PIN_INCORRECT);
+    if (answer && !givenPin) {
+        answer->refusedPin.reset();
+    }
+    return answer;
+}
+
+}  // namespace
 
 CTestsOperator::CTestsOperator(const CModuleOptions& options)
 {
@@ -58,7 +75,7 @@ void CTestsOperator::TestPinChange(unsigned long userType)
     m_logger.info("Logging in with default PIN");
     Logout();
     if (!Authenticate(defaultPinBytes, userType, CKF_RW_SESSION)) {
-        throw CustomException("Can not authenticate into token using default PIN");
+        throw CustomException("Can not authenticate into token using default PIN", RefusedLogin(true));
     }
     ChangePin(defaultPin, temporaryPin);
 
@@ -68,7 +85,7 @@ void CTestsOperator::TestPinChange(unsigned long userType)
         m_logger.info("Trying to login with new PIN");
         Logout();
         if (!Authenticate(temporaryPinBytes, userType, CKF_RW_SESSION)) {
-            throw CustomException("Can not authenticate into token using new PIN");
+            throw CustomException("Can not authenticate into token using new PIN", RefusedLogin(false));
         }
 
         m_logger.info("Trying to change PIN back to default");
@@ -81,7 +98,7 @@ void CTestsOperator::TestPinChange(unsigned long userType)
     m_logger.info("Trying to login with default PIN");
     Logout();
     if (!Authenticate(defaultPinBytes, userType, CKF_RW_SESSION)) {
-        throw CustomException("Can not authenticate into token using default PIN");
+        throw CustomException("Can not authenticate into token using default PIN", RefusedLogin(true));
     }
 }
 
@@ -90,6 +107,7 @@ void CTestsOperator::RestoreDefaultPin(unsigned long userType, const std::string
 {
     const std::vector<unsigned char> temporaryPinBytes(temporaryPin.begin(), temporaryPin.end());
     bool restored = false;
+    const CIgnoredAnswers cleanUp;
     try {
         // The failure may have left a login or none; only the login that follows matters.
         m_pFunctionList->C_Logout(m_hSession);

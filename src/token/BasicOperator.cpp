@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "support/IgnoredAnswers.h"
 #include "support/PKCSException.h"
 
 namespace {
@@ -95,9 +96,11 @@ void CBasicOperator::InitUserPinIfUnset(std::vector<unsigned char>& pin)
     rv = m_pFunctionList->C_Login(session, CKU_SO, pin.data(), pin.size());
     if (rv == CKR_OK) {
         rv = m_pFunctionList->C_InitPIN(session, pin.data(), pin.size());
+        const CIgnoredAnswers afterFailure(rv != CKR_OK);
         const CK_RV logoutRv = m_pFunctionList->C_Logout(session);
         rv = rv != CKR_OK ? rv : logoutRv;
     }
+    const CIgnoredAnswers afterFailure(rv != CKR_OK);
     const CK_RV closeRv = m_pFunctionList->C_CloseSession(session);
     rv = rv != CKR_OK ? rv : closeRv;
     if (rv != CKR_OK) {
@@ -151,7 +154,10 @@ void CBasicOperator::GetObjects()
         CK_ULONG count = 0;
         rv = m_pFunctionList->C_FindObjects(m_hSession, &handle, 1, &count);
         if (rv != CKR_OK) {
-            m_pFunctionList->C_FindObjectsFinal(m_hSession);
+            {
+                const CIgnoredAnswers cleanUp;
+                m_pFunctionList->C_FindObjectsFinal(m_hSession);
+            }
             throw CPKCSException(rv, kListingOperation);
         }
         if (count == 0) {

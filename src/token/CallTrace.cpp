@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/PkcsNames.h"
+#include "token/FunctionListEntries.h"
 
 namespace {
 
@@ -81,12 +82,7 @@ struct Arity<CK_RV (*Owner::*)(Args...)> {
     static constexpr size_t value = sizeof...(Args);
 };
 
-std::string Hex(CK_ULONG value)
-{
-    char text[2 + 2 * sizeof(CK_ULONG) + 1];
-    std::snprintf(text, sizeof(text), "0x%lx", value);
-    return text;
-}
+std::string Hex(CK_ULONG value) { return CPkcsNames::OrHex(nullptr, value); }
 
 std::string HexBytes(const unsigned char* bytes, CK_ULONG length)
 {
@@ -99,7 +95,7 @@ std::string HexBytes(const unsigned char* bytes, CK_ULONG length)
     return text;
 }
 
-std::string Named(const char* name, CK_ULONG value) { return name != nullptr ? name : Hex(value); }
+std::string Named(const char* name, CK_ULONG value) { return CPkcsNames::OrHex(name, value); }
 
 std::string Length(CK_ULONG length) { return "[" + std::to_string(length) + " bytes]"; }
 
@@ -150,7 +146,7 @@ std::string UlongValue(CK_ATTRIBUTE_TYPE type, CK_ULONG value)
     case CKA_KEY_GEN_MECHANISM:
         return Named(CPkcsNames::Mechanism(value), value);
     case CKA_CERTIFICATE_TYPE:
-        return value == CKC_X_509 ? "CKC_X_509" : Hex(value);
+        return Named(CPkcsNames::CertificateType(value), value);
     default:
         return std::to_string(value);
     }
@@ -364,17 +360,7 @@ void WriteLine(const char* name, std::vector<Piece>& pieces, CK_RV rv, std::chro
     *g_out << line << std::flush;
 }
 
-template <typename Entry>
-Entry& EntryOf(CK_KTL_FUNCTION_LIST& list, Entry CK_FUNCTION_LIST::*member)
-{
-    return list.standard.*member;
-}
-
-template <typename Entry>
-Entry& EntryOf(CK_KTL_FUNCTION_LIST& list, Entry CK_KTL_FUNCTION_LIST::*member)
-{
-    return list.*member;
-}
+using function_list::EntryOf;
 
 // The wrapper of one entry: writes the call and forwards it to the saved entry. Writing
 // never changes the result, and nothing is thrown through the module's C interface.
@@ -425,85 +411,11 @@ void Install(CK_KTL_FUNCTION_LIST& list, const char* name, const char* spec)
 #define TRACE_ENTRY(owner, entry, spec)                                                                   \
     static_assert(ArgumentsOf(spec) == Arity<decltype(&owner::entry)>::value, #entry ": wrong spec"); \
     Install<&owner::entry>(list, #entry, spec)
-#define TRACE(entry, spec) TRACE_ENTRY(CK_FUNCTION_LIST, entry, spec)
-#define TRACE_VENDOR(entry, spec) TRACE_ENTRY(CK_KTL_FUNCTION_LIST, entry, spec)
+#define TRACE(entry, spec) TRACE_ENTRY(CK_FUNCTION_LIST, entry, spec);
+#define TRACE_VENDOR(entry, spec) TRACE_ENTRY(CK_KTL_FUNCTION_LIST, entry, spec);
 
 void CCallTrace::Wrap(CK_KTL_FUNCTION_LIST& list, std::ostream& out)
 {
     g_out = &out;
-    TRACE(C_Initialize, "x");
-    TRACE(C_Finalize, "x");
-    TRACE(C_GetInfo, "x");
-    TRACE(C_GetFunctionList, "x");
-    TRACE(C_GetSlotList, "na");
-    TRACE(C_GetSlotInfo, "nx");
-    TRACE(C_GetTokenInfo, "nx");
-    TRACE(C_GetMechanismList, "na");
-    TRACE(C_GetMechanismInfo, "nMx");
-    TRACE(C_InitToken, "npL");
-    TRACE(C_InitPIN, "np");
-    TRACE(C_SetPIN, "npp");
-    TRACE(C_OpenSession, "nFxxh");
-    TRACE(C_CloseSession, "n");
-    TRACE(C_CloseAllSessions, "n");
-    TRACE(C_GetSessionInfo, "nx");
-    TRACE(C_GetOperationState, "nol");
-    // Saved operation state can hold keys.
-    TRACE(C_SetOperationState, "npnn");
-    TRACE(C_Login, "nnp");
-    TRACE(C_Logout, "n");
-    TRACE(C_CreateObject, "nth");
-    TRACE(C_CopyObject, "nnth");
-    TRACE(C_DestroyObject, "nn");
-    TRACE(C_GetObjectSize, "nnh");
-    TRACE(C_GetAttributeValue, "nng");
-    TRACE(C_SetAttributeValue, "nnt");
-    TRACE(C_FindObjectsInit, "nt");
-    TRACE(C_FindObjects, "nf");
-    TRACE(C_FindObjectsFinal, "n");
-    TRACE(C_EncryptInit, "nmn");
-    TRACE(C_Encrypt, "nbol");
-    TRACE(C_EncryptUpdate, "nbol");
-    TRACE(C_EncryptFinal, "nol");
-    TRACE(C_DecryptInit, "nmn");
-    TRACE(C_Decrypt, "nbol");
-    TRACE(C_DecryptUpdate, "nbol");
-    TRACE(C_DecryptFinal, "nol");
-    TRACE(C_DigestInit, "nm");
-    TRACE(C_Digest, "nbol");
-    TRACE(C_DigestUpdate, "nb");
-    TRACE(C_DigestKey, "nn");
-    TRACE(C_DigestFinal, "nol");
-    TRACE(C_SignInit, "nmn");
-    TRACE(C_Sign, "nbol");
-    TRACE(C_SignUpdate, "nb");
-    TRACE(C_SignFinal, "nol");
-    TRACE(C_SignRecoverInit, "nmn");
-    TRACE(C_SignRecover, "nbol");
-    TRACE(C_VerifyInit, "nmn");
-    TRACE(C_Verify, "nbb");
-    TRACE(C_VerifyUpdate, "nb");
-    TRACE(C_VerifyFinal, "nb");
-    TRACE(C_VerifyRecoverInit, "nmn");
-    TRACE(C_VerifyRecover, "nbol");
-    TRACE(C_DigestEncryptUpdate, "nbol");
-    TRACE(C_DecryptDigestUpdate, "nbol");
-    TRACE(C_SignEncryptUpdate, "nbol");
-    TRACE(C_DecryptVerifyUpdate, "nbol");
-    TRACE(C_GenerateKey, "nmth");
-    TRACE(C_GenerateKeyPair, "nmtthh");
-    TRACE(C_WrapKey, "nmnnol");
-    TRACE(C_UnwrapKey, "nmnbth");
-    TRACE(C_DeriveKey, "nmnth");
-    TRACE(C_SeedRandom, "nb");
-    TRACE(C_GenerateRandom, "nb");
-    TRACE(C_GetFunctionStatus, "n");
-    TRACE(C_CancelFunction, "n");
-    TRACE(C_WaitForSlotEvent, "Fhx");
-    // The PKCS#12 file holds a private key; its password is a PIN.
-    TRACE_VENDOR(C_KTL_LoadCert, "npp");
-    TRACE_VENDOR(C_KTL_LoadX509Cert, "nsbb");
-    TRACE_VENDOR(C_KTL_CreateCSR, "nncolncc");
-    TRACE_VENDOR(C_KTL_SignWithCert, "nbnolnnnn");
-    TRACE_VENDOR(C_KTL_VerifySignature, "bb");
+    TOKENTEST_FUNCTION_LIST_ENTRIES(TRACE, TRACE_VENDOR)
 }

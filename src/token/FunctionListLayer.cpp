@@ -4,7 +4,9 @@
 #include <optional>
 
 #include "standard/StandardCalls.h"
+#include "support/ModuleAnswers.h"
 #include "support/CustomException.h"
+#include "token/AnswerRecorder.h"
 #include "token/CallTrace.h"
 #include "token/VendorDetection.h"
 
@@ -52,6 +54,10 @@ CFunctionListLayer::CFunctionListLayer(CK_FUNCTION_LIST* moduleList, bool forceS
     } else {
         m_below.standard = *moduleList;
     }
+    // The module's own answers are recorded here, below the standard-call entries, so that
+    // a report names the module's call and never a vendor entry the module does not have.
+    CModuleAnswers::Clear();
+    CAnswerRecorder::Wrap(m_below);
     if (m_standardCalls) {
         UseStandardCalls(m_below);
     }

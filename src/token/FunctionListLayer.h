@@ -1,7 +1,9 @@
 #pragma once
-// What the operators call as "the function list": a copy of the module's standard entries
-// with the five vendor entries either taken from the module or done with standard calls
-// (Below), and on top of it the list they really call (Top), which the call trace may wrap.
+// What the operators call as "the function list": a copy of the module's standard entries,
+// each recording the module's failing answers (a null one replaced by a stub that answers
+// CKR_FUNCTION_NOT_SUPPORTED), with the five vendor entries either taken from the module or
+// done with standard calls (Below), and on top of it the list they really call (Top), which
+// the call trace may wrap.
 // One module per process, so there is one layer at a time; the standard-call entries find it
 // through Current().
 #include "token/VendorFunctionList.h"

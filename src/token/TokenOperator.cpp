@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "support/CustomException.h"
+#include "support/IgnoredAnswers.h"
 #include "support/PKCSException.h"
 #include "support/TerminalEchoGuard.h"
 #include "token/FunctionListLayer.h"
@@ -89,6 +90,7 @@ void CTokenOperator::Initialize(void* hModule, CK_FUNCTION_LIST* pFunctionList)
 void CTokenOperator::Finalize()
 {
     if (m_pFunctionList != nullptr) {
+        const CIgnoredAnswers teardown;
         m_pFunctionList->C_CloseAllSessions(m_slotId);
         m_pFunctionList->C_Finalize(nullptr);
     }

@@ -8,6 +8,7 @@
 
 #include "FakeState.h"
 #include "ScriptFile.h"
+#include "token/FunctionListEntries.h"
 #include "token/VendorFunctionList.h"
 
 namespace fake {
@@ -409,6 +410,26 @@ void SetVendorWords(const std::vector<const void*>& words)
     list.C_KTL_SignWithCert = reinterpret_cast<CK_C_KTL_SignWithCert>(const_cast<void*>(words[3]));
     list.C_KTL_VerifySignature = reinterpret_cast<CK_C_KTL_VerifySignature>(const_cast<void*>(words[4]));
 }
+
+void SetNullEntries(const std::vector<std::string>& entries)
+{
+    CK_FUNCTION_LIST& list = FunctionList().standard;
+    for (const std::string& name : entries) {
+        bool known = false;
+#define FAKE_NULL_ENTRY(entry, spec)  \
+    if (name == #entry) {             \
+        list.entry = nullptr;         \
+        known = true;                 \
+    }
+#define FAKE_VENDOR_ENTRY(entry, spec)
+        TOKENTEST_FUNCTION_LIST_ENTRIES(FAKE_NULL_ENTRY, FAKE_VENDOR_ENTRY)
+#undef FAKE_NULL_ENTRY
+#undef FAKE_VENDOR_ENTRY
+        if (!known) throw std::invalid_argument("no standard entry \"" + name + "\"");
+    }
+}
+
+void RestoreStandardEntries() { FunctionList().standard = MakeFunctionList().standard; }
 
 void SetVendorWords(VendorWords words)
 {

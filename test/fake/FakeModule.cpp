@@ -48,6 +48,7 @@ void Reset()
 {
     Token() = FakeToken();
     Recorder().Reset();
+    RestoreStandardEntries();
     SetVendorWords(VendorWords::Module);
 }
 

@@ -134,6 +134,10 @@ enum class VendorWords { Module, Null, Garbage };
 void SetVendorWords(VendorWords words);
 void SetVendorWords(const std::vector<const void*>& words);
 
+// Standard entries the list holds as null pointers (a module that offers no such function),
+// by name ("C_SignInit"); back after Reset. An unknown name throws std::invalid_argument.
+void SetNullEntries(const std::vector<std::string>& entries);
+
 // As the standard has it (off by default): C_InitToken leaves the user PIN uninitialised, so
 // the user cannot log in until the SO has set it with C_InitPIN.
 void SetStandardInitToken(bool standard);

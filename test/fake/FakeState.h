@@ -7,5 +7,7 @@ namespace fake {
 
 FakeToken& Token();
 CallRecorder& Recorder();
+// The standard entries as the fake offers them, none null.
+void RestoreStandardEntries();
 
 }  // namespace fake

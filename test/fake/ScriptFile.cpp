@@ -219,6 +219,9 @@ void ScriptFile::ParseLine(const std::string& line)
         } else {
             throw Error("vendor-words takes module, null or garbage");
         }
+    } else if (command == "null-entry") {
+        if (words.size() < 2) throw Error("null-entry needs an entry name");
+        nullEntries.insert(nullEntries.end(), words.begin() + 1, words.end());
     } else if (command == "standard-init-token") {
         ExpectCount(words, 1, 1);
         standardInitToken = true;
@@ -240,6 +243,7 @@ void ScriptFile::Apply() const
     for (const Length& length : lengths) SetReportedLength(length.entry, length.length);
     if (vendorWords) SetVendorWords(*vendorWords);
     SetStandardInitToken(standardInitToken);
+    SetNullEntries(nullEntries);
 }
 
 }  // namespace fake

@@ -19,6 +19,7 @@
 //   length <entry> <n>                          the length their size query reports
 //   vendor-words module|null|garbage            the five words after the standard list
 //   standard-init-token                         C_InitToken leaves the user PIN unset
+//   null-entry <entry> [<entry> ...]            these standard entries are null in the list
 // Example:
 //   slot 7 present Reader A
 //   pin user 1234
@@ -93,6 +94,7 @@ public:
     std::vector<Length> lengths;
     std::optional<VendorWords> vendorWords;
     bool standardInitToken = false;
+    std::vector<std::string> nullEntries;
 
 private:
     void ParseLine(const std::string& line);

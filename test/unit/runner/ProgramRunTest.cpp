@@ -266,7 +266,10 @@ TEST(ProgramRun, RefusedDefaultPinInSecondPassEndsWith255)
     EXPECT_THAT(Lines(pass2, lines.end()),
                 ElementsAre("---------- Pass #2 ----------", "INFO: Trying to perform init token using default PIN",
                             "INFO: Logging in using default PIN", "Incorrect PIN",
-                            "ERROR: Can not authenticate into token using default PIN."));
+                            "ERROR: Can not authenticate into token using default PIN.",
+                            "ERROR: the module answered C_Login (CKU_USER) with CKR_PIN_INCORRECT",
+                            "ERROR: the token refused the user PIN; give the right one with --pin=PIN or the "
+                            "environment variable TOKENTEST_PIN"));
     EXPECT_THAT(result.calls, ::testing::Contains("C_Finalize"));
     EXPECT_EQ(Last(result.calls), "C_Finalize");
 }
@@ -278,9 +281,8 @@ TEST(ProgramRun, RefusedDefaultPinAfterCleaningLoginEndsWith255)
     child.Script(HealthyToken() + "fail C_Login CKR_PIN_INCORRECT from 8 once\n");
     const ChildRun::Result result = child.Run({"--skip-cert", "--skip-2048"});
     EXPECT_EQ(result.status, 255);
-    const Lines logged = LoggedLines(result.out);
-    ASSERT_FALSE(logged.empty());
-    EXPECT_EQ(Last(logged), "ERROR: Can not authenticate into token using default PIN.");
+    EXPECT_THAT(result.out, HasSubstr("ERROR: Can not authenticate into token using default PIN.\n"
+                                      "ERROR: the module answered C_Login (CKU_USER) with CKR_PIN_INCORRECT\n"));
     EXPECT_THAT(result.out, ::testing::Not(HasSubstr("Cleaning token")));
     EXPECT_THAT(result.out, ::testing::Not(HasSubstr("Time passed: ")));
 }
@@ -293,10 +295,12 @@ TEST(ProgramRun, ModuleErrorIsReportedAfterTheModuleIsFinalized)
     const ChildRun::Result result = child.Run({"--skip-cert"});
     EXPECT_EQ(result.status, 2);
     const Lines lines = SplitLines(result.out);
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(Last(lines), "PKCS ERROR in CRsaSignatureOperator::GenerateKeyPair : CKR_DEVICE_ERROR");
-    EXPECT_THAT(lines[lines.size() - 2], StartsWith("C_Finalize "));
-    EXPECT_THAT(lines[lines.size() - 3], StartsWith("C_CloseAllSessions "));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(Last(lines), "ERROR: the module answered C_GenerateKeyPair (CKM_RSA_PKCS_KEY_PAIR_GEN) with "
+                           "CKR_DEVICE_ERROR");
+    EXPECT_EQ(lines[lines.size() - 2], "PKCS ERROR in CRsaSignatureOperator::GenerateKeyPair : CKR_DEVICE_ERROR");
+    EXPECT_THAT(lines[lines.size() - 3], StartsWith("C_Finalize "));
+    EXPECT_THAT(lines[lines.size() - 4], StartsWith("C_CloseAllSessions "));
     const auto isFinalize = [](const std::string& l) { return l.rfind("C_Finalize ", 0) == 0; };
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), isFinalize), 1);
 }
@@ -321,7 +325,8 @@ TEST(ProgramRun, FailingInitializeLeavesNothingToFinalize)
     const ChildRun::Result result = child.Run({});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "INFO: Performing tests 1 times...\n"
-                          "PKCS ERROR in CTokenOperator::CTokenOperator : CKR_CRYPTOKI_ALREADY_INITIALIZED\n");
+                          "PKCS ERROR in CTokenOperator::CTokenOperator : CKR_CRYPTOKI_ALREADY_INITIALIZED\n"
+                          "ERROR: the module answered C_Initialize with CKR_CRYPTOKI_ALREADY_INITIALIZED\n");
     EXPECT_THAT(result.calls, ElementsAre("C_GetFunctionList", "C_Initialize"));
 }
 

@@ -118,10 +118,14 @@ TEST_P(CsrTest, TokenSignsTheRequestAndOpensslVerifiesIt)
             EXPECT_EQ(g_answer.asked, GetParam().hashAndSign);
         }
 
-        // One signature for both calls of the length protocol.
+        // One signature for both calls of the request's length protocol; C_Sign itself is
+        // asked for the length first, then signs into a buffer of that length.
         const std::vector<fake::Call> inits = CallsNamed("C_SignInit"), signs = CallsNamed("C_Sign");
         ASSERT_EQ(inits.size(), 1u);
-        ASSERT_EQ(signs.size(), 1u);
+        ASSERT_EQ(signs.size(), 2u);
+        EXPECT_TRUE(signs[0].outputNull);
+        EXPECT_FALSE(signs[1].outputNull);
+        EXPECT_EQ(signs[0].buffers, signs[1].buffers);
         const CK_MECHANISM_TYPE mechanism = c.plain ? GetParam().plain : GetParam().hashAndSign;
         EXPECT_EQ(inits[0].mechanism, mechanism);
         EXPECT_EQ(inits[0].args[1], m_privateKey);
@@ -129,9 +133,9 @@ TEST_P(CsrTest, TokenSignsTheRequestAndOpensslVerifiesIt)
         Bytes expectedData = parts.toBeSigned;
         if (mechanism == CKM_RSA_PKCS) expectedData = Sha256DigestInfo(parts.toBeSigned);
         if (mechanism == CKM_GOSTR3410) expectedData = softtoken::crypto::Digest::Gost94(parts.toBeSigned);
-        ASSERT_TRUE(signs[0].buffers[0].has_value());
-        EXPECT_EQ(ToHex(*signs[0].buffers[0]), ToHex(expectedData));
-        EXPECT_EQ(signs[0].args[1], m_signatureLength);
+        ASSERT_TRUE(signs[1].buffers[0].has_value());
+        EXPECT_EQ(ToHex(*signs[1].buffers[0]), ToHex(expectedData));
+        EXPECT_EQ(signs[1].args[1], m_signatureLength);
 
         // The same request again, the fake now answering what a token would.
         fake::SetOutput("C_Sign", TokenSignature(m_contents.privateKey, mechanism, expectedData));
@@ -215,6 +219,41 @@ TEST_P(CsrTest, RefusedListsAndAnUnexpectedSignature)
     fake::SetOutput("C_Sign", Bytes(m_signatureLength - 1, 7));
     Bytes csr;
     EXPECT_EQ(Create(csr), CKR_FUNCTION_FAILED);
+}
+
+TEST_P(CsrTest, SignatureLengthTheTokenReportsIsChecked)
+{
+    struct Case {
+        const char* name;
+        CK_ULONG reported;
+        CK_RV rv;
+        size_t signCalls;   // the size query alone when the length is not believed
+    };
+    const Case cases[] = {
+        {"zero", 0, CKR_FUNCTION_FAILED, 1},
+        {"one short", m_signatureLength - 1, CKR_FUNCTION_FAILED, 1},
+        {"beyond any signature", CK_ULONG(1) << 40, CKR_FUNCTION_FAILED, 1},
+        {"exact", m_signatureLength, CKR_OK, 2},
+        {"an upper bound", m_signatureLength + 100, CKR_OK, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A fresh session: a size query that is not believed leaves its operation active.
+        ASSERT_EQ(m_list.C_CloseSession(m_session), CKR_OK);
+        ASSERT_EQ(m_list.C_OpenSession(kSlot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &m_session),
+                  CKR_OK);
+        fake::SetOutput("C_Sign", Bytes(m_signatureLength, 7));
+        fake::SetReportedLength("C_Sign", c.reported);
+        fake::ClearCalls();
+        Bytes csr;
+        EXPECT_EQ(Create(csr), c.rv);
+        const std::vector<fake::Call> signs = CallsNamed("C_Sign");
+        ASSERT_EQ(signs.size(), c.signCalls);
+        if (c.signCalls == 2) {
+            EXPECT_EQ(signs[1].args[1], c.reported);
+            EXPECT_EQ(SplitRequest(csr).signature, Bytes(m_signatureLength, 7));
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(KeyFiles, CsrTest, ::testing::ValuesIn(kKeyFiles),
