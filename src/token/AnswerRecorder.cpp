@@ -126,7 +126,7 @@ struct Recorded<Member, CK_RV (*Owner::*)(Args...)> {
     static void Note(CK_RV rv, bool missing, Args... args) noexcept
     {
         try {
-            const std::string details = Details<Member>(args...);
+            const std::string details = missing ? std::string() : Details<Member>(args...);
             CModuleAnswers::Record({std::string(name) + (details.empty() ? "" : " (" + details + ")"), rv, missing,
                                     RefusedPin<Member>(rv, args...)});
         } catch (...) {

@@ -52,7 +52,9 @@ TEST(ScriptFile, ReadsEveryCommand)
         "output C_Sign 0102\n"
         "length C_KTL_CreateCSR 4096\n"
         "flags 0x10000\n"
-        "serial 4 SN-1\n");
+        "serial 4 SN-1\n"
+        "null-entry C_SignInit C_Finalize\n"
+        "null-entry C_Digest\n");
     ASSERT_EQ(s.slots.size(), 3u);
     EXPECT_EQ(s.slots[0].id, 0x10u);
     EXPECT_TRUE(s.slots[0].present);
@@ -87,6 +89,7 @@ TEST(ScriptFile, ReadsEveryCommand)
     ASSERT_EQ(s.serials.size(), 1u);
     EXPECT_EQ(s.serials[0].first, 4u);
     EXPECT_EQ(s.serials[0].second, "SN-1");
+    EXPECT_EQ(s.nullEntries, (std::vector<std::string>{"C_SignInit", "C_Finalize", "C_Digest"}));
 }
 
 TEST(ScriptFile, RejectsBadLinesNamingTheLine)
@@ -98,6 +101,7 @@ TEST(ScriptFile, RejectsBadLinesNamingTheLine)
         "object 0x102=zz",      "fail C_Login CKR_NOPE", "fail C_Login 1 from 0",
         "fail C_Login 1 twice", "length C_Sign -1",      "frobnicate",
         "flags",                "flags x",               "serial 1",
+        "null-entry",
     };
     for (const char* line : bad) {
         try {

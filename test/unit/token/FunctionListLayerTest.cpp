@@ -2,6 +2,9 @@
 // fake module linked into this process.
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <optional>
+#include <stdexcept>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +14,7 @@
 
 #include "FakeModule.h"
 #include "support/CustomException.h"
+#include "support/ModuleAnswers.h"
 #include "token/FunctionListLayer.h"
 #include "token/TokenOperator.h"
 #include "token/VendorDetection.h"
@@ -225,3 +229,202 @@ TEST_F(Layer, OperatorOnAModuleWithoutEntries)
 }
 
 }  // namespace
+
+// ---- the module's answers, recorded below the standard-call entries ----
+
+class LayerAnswers : public Layer {
+protected:
+    void SetUp() override
+    {
+        Layer::SetUp();
+        CModuleAnswers::Clear();
+    }
+};
+
+struct AnswerCase {
+    const char* name;
+    const char* entry;   // the entry the fake fails
+    CK_RV rv;
+    std::function<CK_RV(CK_FUNCTION_LIST&)> call;
+    std::string recorded;
+    std::optional<CK_USER_TYPE> refusedPin;
+};
+
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
+
+class RecordedAnswer : public LayerAnswers, public ::testing::WithParamInterface<AnswerCase> {};
+
+CK_ULONG g_class = CKO_PRIVATE_KEY;
+CK_ULONG g_keyType = CKK_GOSTR3410;
+CK_ULONG g_certificateType = CKC_X_509;
+unsigned int g_shortClass = CKO_SECRET_KEY;
+CK_MECHANISM g_mechanism = {CKM_GOSTR3410_WITH_GOSTR3411, nullptr, 0};
+CK_MECHANISM g_unnamedMechanism = {0x8000abcdUL, nullptr, 0};
+CK_UTF8CHAR g_pin[] = {'1', '2'};
+
+TEST_P(RecordedAnswer, NamesTheCallAndWhatIdentifiesIt)
+{
+    for (const bool standardCalls : {false, true}) {
+        SCOPED_TRACE(standardCalls ? "standard calls" : "vendor entries");
+        fake::Reset();
+        CModuleAnswers::Clear();
+        if (GetParam().entry != nullptr) fake::Fail(GetParam().entry, GetParam().rv);
+        CFunctionListLayer layer(FakeList(), standardCalls, false);
+        EXPECT_EQ(GetParam().call(*layer.Top()), GetParam().rv);
+        const auto answer = CModuleAnswers::Latest(GetParam().rv);
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_EQ(answer->call, GetParam().recorded);
+        EXPECT_FALSE(answer->missingEntry);
+        EXPECT_EQ(answer->refusedPin, GetParam().refusedPin);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, RecordedAnswer,
+    ::testing::Values(
+        AnswerCase{"SoLogin", "C_Login", CKR_PIN_INCORRECT,
+                   [](CK_FUNCTION_LIST& l) { return l.C_Login(1, CKU_SO, g_pin, sizeof(g_pin)); }, "C_Login (CKU_SO)",
+                   CKU_SO},
+        AnswerCase{"UserLoginOtherFailure", "C_Login", CKR_DEVICE_ERROR,
+                   [](CK_FUNCTION_LIST& l) { return l.C_Login(1, CKU_USER, g_pin, sizeof(g_pin)); },
+                   "C_Login (CKU_USER)", std::nullopt},
+        AnswerCase{"UnknownUserType", "C_Login", CKR_USER_TYPE_INVALID,
+                   [](CK_FUNCTION_LIST& l) { return l.C_Login(1, 7, g_pin, sizeof(g_pin)); }, "C_Login (0x7)",
+                   std::nullopt},
+        AnswerCase{"InitTokenPinLength", "C_InitToken", CKR_PIN_LEN_RANGE,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_UTF8CHAR label[32] = {0};
+                       return l.C_InitToken(1, g_pin, sizeof(g_pin), label);
+                   },
+                   "C_InitToken", CKU_SO},
+        AnswerCase{"CreateKey", "C_CreateObject", CKR_TEMPLATE_INCONSISTENT,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_ATTRIBUTE t[] = {{CKA_KEY_TYPE, &g_keyType, sizeof(g_keyType)},
+                                           {CKA_CLASS, &g_class, sizeof(g_class)}};
+                       CK_OBJECT_HANDLE h = 0;
+                       return l.C_CreateObject(1, t, 2, &h);
+                   },
+                   "C_CreateObject (CKO_PRIVATE_KEY, CKK_GOSTR3410)", std::nullopt},
+        AnswerCase{"CreateCertificate", "C_CreateObject", CKR_ATTRIBUTE_VALUE_INVALID,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_ULONG certificateClass = CKO_CERTIFICATE;
+                       CK_ATTRIBUTE t[] = {{CKA_CLASS, &certificateClass, sizeof(certificateClass)},
+                                           {CKA_CERTIFICATE_TYPE, &g_certificateType, sizeof(g_certificateType)}};
+                       CK_OBJECT_HANDLE h = 0;
+                       return l.C_CreateObject(1, t, 2, &h);
+                   },
+                   "C_CreateObject (CKO_CERTIFICATE, CKC_X_509)", std::nullopt},
+        // A class value of the wrong size is never read.
+        AnswerCase{"CreateWithShortClass", "C_CreateObject", CKR_ATTRIBUTE_VALUE_INVALID,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_ATTRIBUTE t[] = {{CKA_CLASS, &g_shortClass, sizeof(g_shortClass)}};
+                       CK_OBJECT_HANDLE h = 0;
+                       return l.C_CreateObject(1, t, 1, &h);
+                   },
+                   "C_CreateObject", std::nullopt},
+        AnswerCase{"CreateWithoutTemplate", "C_CreateObject", CKR_ARGUMENTS_BAD,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_OBJECT_HANDLE h = 0;
+                       return l.C_CreateObject(1, nullptr, 3, &h);
+                   },
+                   "C_CreateObject", std::nullopt},
+        AnswerCase{"Search", "C_FindObjectsInit", CKR_OPERATION_ACTIVE,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_ATTRIBUTE t[] = {{CKA_CLASS, &g_class, sizeof(g_class)}};
+                       return l.C_FindObjectsInit(1, t, 1);
+                   },
+                   "C_FindObjectsInit (CKO_PRIVATE_KEY)", std::nullopt},
+        AnswerCase{"Attributes", "C_GetAttributeValue", CKR_ATTRIBUTE_SENSITIVE,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_ATTRIBUTE t[] = {{CKA_MODULUS, nullptr, 0}, {0x8000aaaaUL, nullptr, 0}};
+                       return l.C_GetAttributeValue(1, 2, t, 2);
+                   },
+                   "C_GetAttributeValue (CKA_MODULUS, 0x8000aaaa)", std::nullopt},
+        AnswerCase{"SignInit", "C_SignInit", CKR_MECHANISM_INVALID,
+                   [](CK_FUNCTION_LIST& l) { return l.C_SignInit(1, &g_mechanism, 2); },
+                   "C_SignInit (CKM_GOSTR3410_WITH_GOSTR3411)", std::nullopt},
+        AnswerCase{"KeyPairWithUnnamedMechanism", "C_GenerateKeyPair", CKR_MECHANISM_INVALID,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_OBJECT_HANDLE pub = 0, priv = 0;
+                       return l.C_GenerateKeyPair(1, &g_unnamedMechanism, nullptr, 0, nullptr, 0, &pub, &priv);
+                   },
+                   "C_GenerateKeyPair (0x8000abcd)", std::nullopt},
+        AnswerCase{"NoMechanism", "C_VerifyInit", CKR_ARGUMENTS_BAD,
+                   [](CK_FUNCTION_LIST& l) { return l.C_VerifyInit(1, nullptr, 2); }, "C_VerifyInit (no mechanism)",
+                   std::nullopt},
+        // The fake offers no mechanism information: its own answer, not a missing entry.
+        AnswerCase{"MechanismInfo", nullptr, CKR_FUNCTION_NOT_SUPPORTED,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_MECHANISM_INFO info;
+                       return l.C_GetMechanismInfo(1, CKM_GOST28147_MAC, &info);
+                   },
+                   "C_GetMechanismInfo (CKM_GOST28147_MAC)", std::nullopt},
+        AnswerCase{"Sign", "C_Sign", CKR_DEVICE_REMOVED,
+                   [](CK_FUNCTION_LIST& l) {
+                       CK_ULONG length = 0;
+                       return l.C_Sign(1, g_pin, sizeof(g_pin), nullptr, &length);
+                   },
+                   "C_Sign", std::nullopt}),
+    [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LayerAnswers, SuccessesAreNotRecorded)
+{
+    fake::AddSlot(1, "Reader");
+    CFunctionListLayer layer(FakeList(), false, false);
+    CK_ULONG count = 0;
+    ASSERT_EQ(layer.Top()->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+    EXPECT_FALSE(CModuleAnswers::Latest(CKR_OK).has_value());
+}
+
+TEST_F(LayerAnswers, VendorEntriesAreTheModulesOwnCallsUnlessStandardCallsDoThem)
+{
+    unsigned char bytes[4] = {0};
+    fake::Fail("C_KTL_LoadCert", CKR_DATA_INVALID);
+    {
+        CFunctionListLayer layer(FakeList(), false, false);
+        const auto& top = *reinterpret_cast<CK_KTL_FUNCTION_LIST*>(layer.Top());
+        EXPECT_EQ(top.C_KTL_LoadCert(1, bytes, sizeof(bytes), bytes, sizeof(bytes)), CKR_DATA_INVALID);
+        EXPECT_EQ(CModuleAnswers::Latest(CKR_DATA_INVALID)->call, "C_KTL_LoadCert");
+    }
+    // Done with standard calls, the entry's own outcome is not an answer of the module: only
+    // the standard calls it makes are.
+    CModuleAnswers::Clear();
+    CFunctionListLayer forced(FakeList(), true, false);
+    const auto& top = *reinterpret_cast<CK_KTL_FUNCTION_LIST*>(forced.Top());
+    const CK_RV rv = top.C_KTL_LoadCert(1, bytes, sizeof(bytes), bytes, sizeof(bytes));
+    EXPECT_NE(rv, CKR_OK);
+    EXPECT_FALSE(CModuleAnswers::Latest(rv).has_value());
+    EXPECT_EQ(top.C_KTL_VerifySignature(bytes, 4, bytes, 4), CKR_FUNCTION_NOT_SUPPORTED);
+    EXPECT_FALSE(CModuleAnswers::Latest(CKR_FUNCTION_NOT_SUPPORTED).has_value());
+}
+
+TEST_F(LayerAnswers, NullStandardEntriesAreStubsThatNeverCallTheModule)
+{
+    fake::SetNullEntries({"C_Initialize", "C_SignInit", "C_WaitForSlotEvent"});
+    for (const bool trace : {false, true}) {
+        CModuleAnswers::Clear();
+        testing::internal::CaptureStderr();
+        CFunctionListLayer layer(FakeList(), false, trace);
+        CK_FUNCTION_LIST* top = layer.Top();
+        ASSERT_NE(top->C_Initialize, nullptr);
+        ASSERT_NE(top->C_SignInit, nullptr);
+        ASSERT_NE(layer.Below().standard.C_WaitForSlotEvent, nullptr);
+        fake::ClearCalls();
+        EXPECT_EQ(top->C_Initialize(nullptr), CKR_FUNCTION_NOT_SUPPORTED);
+        EXPECT_EQ(top->C_SignInit(1, &g_mechanism, 2), CKR_FUNCTION_NOT_SUPPORTED);
+        top->C_Logout(1);
+        const std::string traced = testing::internal::GetCapturedStderr();
+        EXPECT_THAT(fake::CallNames(), ElementsAre("C_Logout"));
+        const auto answer = CModuleAnswers::Latest(CKR_FUNCTION_NOT_SUPPORTED);
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_TRUE(answer->missingEntry);
+        EXPECT_EQ(answer->call, "C_SignInit");
+        if (trace) {
+            EXPECT_THAT(traced, ::testing::HasSubstr("C_SignInit(1, CKM_GOSTR3410_WITH_GOSTR3411, 2) = "
+                                                     "CKR_FUNCTION_NOT_SUPPORTED"));
+        }
+    }
+    fake::Reset();
+    EXPECT_NE(FakeList()->C_SignInit, nullptr);
+    EXPECT_THROW(fake::SetNullEntries({"C_KTL_LoadCert"}), std::invalid_argument);
+}
