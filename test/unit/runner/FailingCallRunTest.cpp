@@ -38,7 +38,12 @@ Lines Tail(const std::string& out, size_t count)
     return count > lines.size() ? lines : Lines(lines.end() - static_cast<std::ptrdiff_t>(count), lines.end());
 }
 
-std::string StandardCalls() { return std::string("--standard-calls --conf-dir=") + TOKENTEST_CONF_DIR; }
+// The vendor steps with standard calls: the utility reads the real test files itself.
+Lines StandardCalls(Lines more = {})
+{
+    more.insert(more.begin(), {"--standard-calls", std::string("--conf-dir=") + TOKENTEST_CONF_DIR});
+    return more;
+}
 
 struct FailureCase {
     const char* name;
@@ -56,13 +61,7 @@ TEST_P(FailingCall, ReportLineIsFollowedByTheModuleCall)
 {
     ChildRun child;
     child.Script(HealthyToken() + GetParam().script);
-    Lines arguments;
-    for (const std::string& argument : GetParam().arguments) {
-        const size_t blank = argument.find(' ');
-        arguments.push_back(argument.substr(0, blank));
-        if (blank != std::string::npos) arguments.push_back(argument.substr(blank + 1));
-    }
-    const ChildRun::Result result = child.Run(arguments);
+    const ChildRun::Result result = child.Run(GetParam().arguments);
     EXPECT_EQ(result.status, GetParam().status) << result.out << result.err;
     EXPECT_THAT(Tail(result.out, GetParam().tail.size()), ElementsAreArray(GetParam().tail)) << result.out;
 }
@@ -135,25 +134,25 @@ INSTANTIATE_TEST_SUITE_P(
                      "ERROR: the module answered C_GetAttributeValue (CKA_LABEL) with CKR_ATTRIBUTE_SENSITIVE"}},
         // Each object of the PKCS#12 import, made with standard calls: never the vendor entry.
         FailureCase{"StandardImportPrivateKey", "fail C_CreateObject CKR_ATTRIBUTE_VALUE_INVALID from 1 once\n",
-                    {StandardCalls()},
+                    StandardCalls(),
                     {"PKCS ERROR in C_KTL_LoadCert in CBaseSignatureOperator::LoadCertificateWithKey : "
                      "CKR_ATTRIBUTE_VALUE_INVALID",
                      "ERROR: the module answered C_CreateObject (CKO_PRIVATE_KEY, CKK_RSA) with "
                      "CKR_ATTRIBUTE_VALUE_INVALID"}},
         FailureCase{"StandardImportPublicKey", "fail C_CreateObject CKR_DEVICE_MEMORY from 2 once\n",
-                    {StandardCalls()},
+                    StandardCalls(),
                     {"PKCS ERROR in C_KTL_LoadCert in CBaseSignatureOperator::LoadCertificateWithKey : "
                      "CKR_DEVICE_MEMORY",
                      "ERROR: the module answered C_CreateObject (CKO_PUBLIC_KEY, CKK_RSA) with CKR_DEVICE_MEMORY"}},
         FailureCase{"StandardImportCertificate", "fail C_CreateObject CKR_TEMPLATE_INCOMPLETE from 3 once\n",
-                    {StandardCalls()},
+                    StandardCalls(),
                     {"PKCS ERROR in C_KTL_LoadCert in CBaseSignatureOperator::LoadCertificateWithKey : "
                      "CKR_TEMPLATE_INCOMPLETE",
                      "ERROR: the module answered C_CreateObject (CKO_CERTIFICATE, CKC_X_509) with "
                      "CKR_TEMPLATE_INCOMPLETE"}},
         // The request is built here from the public key the token gives: the call that failed
         // is the attribute query, not the vendor entry (the fake's key pairs have no attributes).
-        FailureCase{"StandardRequest", "", {StandardCalls(), "--skip-cert"},
+        FailureCase{"StandardRequest", "", StandardCalls({"--skip-cert"}),
                     {"PKCS ERROR in CRsaSignatureOperator::GenerateCSR : CKR_ATTRIBUTE_TYPE_INVALID",
                      "ERROR: the module answered C_GetAttributeValue (CKA_KEY_TYPE) with CKR_ATTRIBUTE_TYPE_INVALID"}},
         // A code the module made up has no name: the number stands in for it.
@@ -170,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "ERROR: the module answered C_InitPIN with CKR_DEVICE_ERROR"}},
         FailureCase{"FailingCleanUpAfterImport",
                     "fail C_CreateObject CKR_DEVICE_ERROR from 3 once\nfail C_DestroyObject CKR_DEVICE_ERROR\n",
-                    {StandardCalls()},
+                    StandardCalls(),
                     {"PKCS ERROR in C_KTL_LoadCert in CBaseSignatureOperator::LoadCertificateWithKey : "
                      "CKR_DEVICE_ERROR",
                      "ERROR: the module answered C_CreateObject (CKO_CERTIFICATE, CKC_X_509) with CKR_DEVICE_ERROR"}},
@@ -181,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NullSignInit", "null-entry C_SignInit C_VerifyInit\n", {"--skip-cert"},
                     {"PKCS ERROR in CRsaSignatureOperator::SignAndVerifyWithKey : CKR_FUNCTION_NOT_SUPPORTED",
                      "ERROR: the module's function list has no C_SignInit"}},
-        FailureCase{"NullCreateObjectInStandardImport", "null-entry C_CreateObject\n", {StandardCalls()},
+        FailureCase{"NullCreateObjectInStandardImport", "null-entry C_CreateObject\n", StandardCalls(),
                     {"PKCS ERROR in C_KTL_LoadCert in CBaseSignatureOperator::LoadCertificateWithKey : "
                      "CKR_FUNCTION_NOT_SUPPORTED",
                      "ERROR: the module's function list has no C_CreateObject"}},
