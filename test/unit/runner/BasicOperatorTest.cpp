@@ -25,11 +25,13 @@ protected:
             m_tests->GetObjects();
         } catch (const CPKCSException& e) {
             m_error = e.m_function + " " + std::to_string(e.m_rv);
+            m_call = e.m_answer ? e.m_answer->call : "";
         }
         return console.Output();
     }
 
     std::string m_error;
+    std::string m_call;   // the module's call the failure reports
 };
 
 TEST_F(BasicOperations, DefaultLabelIsBlankPadded)
@@ -273,6 +275,27 @@ TEST_F(BasicOperations, FailingSearchStepEndsTheSearchAndRaises)
     EXPECT_THAT(fake::CallNames(),
                 ElementsAre("C_GetTokenInfo", "C_FindObjectsInit", "C_FindObjects", "C_FindObjects",
                             "C_FindObjectsFinal"));
+}
+
+// The search is ended after a failed step; its own failure there is not the call named.
+TEST_F(BasicOperations, FailingSearchEndAfterAFailedStepIsNotTheCallNamed)
+{
+    fake::AddObject({fake::Ulong(CKA_CLASS, CKO_DATA), fake::Byte(CKA_ID, 1), fake::Text(CKA_LABEL, "a")});
+    SelectAndLogIn();
+    fake::Fail("C_FindObjects", CKR_DEVICE_ERROR, 2);
+    fake::Fail("C_FindObjectsFinal", CKR_DEVICE_ERROR);
+    EXPECT_EQ(List(), "");
+    EXPECT_EQ(m_error, "CTokenOperator::GetObjects " + std::to_string(CKR_DEVICE_ERROR));
+    EXPECT_EQ(m_call, "C_FindObjects");
+
+    // Where the end of the search is what failed, it is the call named.
+    fake::Reset();
+    fake::AddSlot(kSlot, "Fake slot");
+    SelectAndLogIn();
+    fake::Fail("C_FindObjectsFinal", CKR_DEVICE_ERROR);
+    m_call.clear();
+    EXPECT_EQ(List(), "Token contains 0 objects.\r\n");
+    EXPECT_EQ(m_call, "C_FindObjectsFinal");
 }
 
 TEST_F(BasicOperations, RemovedTokenIsReportedBeforeTheSearch)
