@@ -1,9 +1,9 @@
 #include "runner/RunSettings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <limits>
 
 namespace {
