@@ -98,6 +98,8 @@ void CRunSettings::ParseOne(const char* argument)
         listSlots = true;
     } else if (Is(argument, "--trace")) {
         trace = true;
+    } else if (Is(argument, "--keep-going")) {
+        keepGoing = true;
     } else if ((value = ValueOf(argument, "--module=")) != nullptr) {
         SetText(modulePath, argument, value);
     } else if ((value = ValueOf(argument, "--junit=")) != nullptr) {
@@ -183,6 +185,10 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "  --conf-dir=DIR     read the test files from DIR instead of ../conf/\n"
            "  --junit=FILE       write a JUnit XML report of the run to FILE\n"
            "  --trace            write every PKCS#11 call to standard error (PINs masked)\n"
+           "  --keep-going       go on after a failing step: every step of every pass gets a\n"
+           "                     verdict (passed, failed, skipped for what the token lacks, not\n"
+           "                     run for a failed step it needs), then a summary; status 2\n"
+           "                     when a step failed\n"
            "  --version          print the version and exit\n"
            "  -h, --help         show this text and exit\n"
            "Other arguments are ignored with a warning on standard error.\n"
