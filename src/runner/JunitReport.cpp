@@ -167,7 +167,8 @@ std::string CJunitReport::Xml()
             testcase->SetAttribute("time", SecondsText(step.seconds).c_str());
             if (step.failure) {
                 tinyxml2::XMLElement* failure = testcase->InsertNewChildElement("failure");
-                failure->SetAttribute("message", step.failure->c_str());
+                // The first line in the message; every line in the text.
+                failure->SetAttribute("message", step.failure->substr(0, step.failure->find('\n')).c_str());
                 failure->SetText(step.failure->c_str());
                 ++pass.failures;
             } else if (step.skipped) {
