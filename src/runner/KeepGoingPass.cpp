@@ -8,21 +8,6 @@
 
 namespace {
 
-const char* EndedAs(StepVerdict verdict)
-{
-    switch (verdict) {
-    case StepVerdict::Passed:
-        return "passed";
-    case StepVerdict::Failed:
-        return "failed";
-    case StepVerdict::Skipped:
-        return "was skipped";
-    case StepVerdict::NotRun:
-        return "was not run";
-    }
-    return "";
-}
-
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
@@ -124,7 +109,7 @@ std::optional<CKeepGoingPass::Blocked> CKeepGoingPass::BlockedBy(const CPassStep
         }
         const Resource& missing = found->second;
         const StepVerdict verdict = missing.verdict == StepVerdict::Skipped ? StepVerdict::Skipped : StepVerdict::NotRun;
-        return Blocked{verdict, "it needs " + Quoted(missing.step) + ", which " + EndedAs(missing.verdict)};
+        return Blocked{verdict, "it needs " + Quoted(missing.step) + ", which " + CStepVerdicts::HowItEnded(missing.verdict)};
     }
     if (std::optional<std::string> reason = m_capabilities.ReasonAgainst(step.token)) {
         return Blocked{StepVerdict::Skipped, *reason};

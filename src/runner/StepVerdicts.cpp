@@ -4,24 +4,17 @@
 
 namespace {
 
-const char* VerdictText(StepVerdict verdict)
-{
-    switch (verdict) {
-    case StepVerdict::Passed:
-        return "Passed";
-    case StepVerdict::Failed:
-        return "Failed";
-    case StepVerdict::Skipped:
-        return "Skipped";
-    case StepVerdict::NotRun:
-        return "Not run";
-    }
-    return "";
-}
+// Indexed by StepVerdict.
+const char* const kNames[] = {"Passed", "Failed", "Skipped", "Not run"};
+const char* const kEndings[] = {"passed", "failed", "was skipped", "was not run"};
 
 std::string Passes(int count) { return std::to_string(count) + (count == 1 ? " pass" : " passes"); }
 
 }  // namespace
+
+const char* CStepVerdicts::Name(StepVerdict verdict) { return kNames[static_cast<size_t>(verdict)]; }
+
+const char* CStepVerdicts::HowItEnded(StepVerdict verdict) { return kEndings[static_cast<size_t>(verdict)]; }
 
 void CStepVerdicts::Record(const std::string& step, StepVerdict verdict, const std::string& reason)
 {
@@ -48,7 +41,7 @@ void CStepVerdicts::WriteSummary(Logger& logger) const
 {
     logger.info("Summary of " + Passes(m_passes) + ":");
     for (const Entry& entry : m_entries) {
-        const std::string line = std::string(VerdictText(entry.verdict)) + " in " + std::to_string(entry.passes) +
+        const std::string line = std::string(Name(entry.verdict)) + " in " + std::to_string(entry.passes) +
                                  " of " + Passes(m_passes) + ": " + entry.step + ": " + entry.reason;
         if (entry.verdict == StepVerdict::Failed) {
             logger.error(line);

@@ -15,6 +15,11 @@ public:
     // `reason`: the failure's report line, or why the step was skipped or not run.
     void Record(const std::string& step, StepVerdict verdict, const std::string& reason = std::string());
 
+    // "Failed", "Not run" ... as the summary names a verdict; "failed", "was not run" ...
+    // as a line says how a needed step ended.
+    static const char* Name(StepVerdict verdict);
+    static const char* HowItEnded(StepVerdict verdict);
+
     bool AnyFailed() const { return Count(StepVerdict::Failed) != 0; }
     size_t Count(StepVerdict verdict) const;
 

@@ -36,16 +36,6 @@ const char kRsaOnly[] =
     "mechanism CKM_RSA_PKCS_KEY_PAIR_GEN 512 4096 0x10000\n"
     "mechanism CKM_RSA_PKCS 512 4096 0x2A00\n";
 
-Lines SplitLines(const std::string& text)
-{
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 Lines WithPrefix(const std::string& out, const std::string& prefix)
 {
     Lines kept;
