@@ -9,184 +9,158 @@ namespace {
 
 using Needs = std::vector<PassResource>;
 
-// Builds the table in order; each Add* appends one step.
-class StepTable {
-public:
-    explicit StepTable(CTestsOperator& tests) : m_tests(tests) {}
+}  // namespace
 
-    // A step that always completes or throws.
-    CPassStep& Add(const std::string& announcement, void (CTestsOperator::*operation)(), Needs needs = {PassResource::Login})
-    {
-        CTestsOperator& tests = m_tests;
-        return Add(announcement, [&tests, operation] {
+CPassPlan::CPassPlan(CTestsOperator& tests) : m_tests(tests) {}
+
+CPassStep& CPassPlan::Add(const std::string& announcement, void (CTestsOperator::*operation)(),
+                          std::vector<PassResource> needs)
+{
+    CTestsOperator& tests = m_tests;
+    return Add(
+        announcement,
+        [&tests, operation] {
             (tests.*operation)();
             return true;
-        }, std::move(needs));
-    }
-
-    CPassStep& Add(const std::string& announcement, std::function<bool()> run, Needs needs = {PassResource::Login})
-    {
-        CPassStep step;
-        step.announcement = announcement;
-        step.name = announcement;
-        step.run = std::move(run);
-        step.needs = std::move(needs);
-        m_steps.push_back(std::move(step));
-        return m_steps.back();
-    }
-
-    void AddMessage(const std::string& line)
-    {
-        CPassStep step;
-        step.announcement = line;
-        step.name = line;
-        m_steps.push_back(std::move(step));
-    }
-
-    std::vector<CPassStep> Take() { return std::move(m_steps); }
-
-private:
-    CTestsOperator& m_tests;
-    std::vector<CPassStep> m_steps;
-};
-
-CPassStep& Named(CPassStep& step, const std::string& qualifier)
-{
-    step.name = step.announcement + " (" + qualifier + ")";
-    return step;
+        },
+        std::move(needs));
 }
 
-CPassStep& Provides(CPassStep& step, PassResource resource)
+CPassStep& CPassPlan::Add(const std::string& announcement, std::function<bool()> run, std::vector<PassResource> needs)
 {
-    step.provides = resource;
-    return step;
+    CPassStep step;
+    step.announcement = announcement;
+    step.name = announcement;
+    step.run = std::move(run);
+    step.needs = std::move(needs);
+    m_steps.push_back(std::move(step));
+    return m_steps.back();
 }
 
-CPassStep& Writes(CPassStep& step)
+void CPassPlan::AddMessage(const std::string& line)
 {
-    step.token.writes = true;
-    return step;
+    CPassStep step;
+    step.announcement = line;
+    step.name = line;
+    m_steps.push_back(std::move(step));
 }
 
-CPassStep& UsesKey(CPassStep& step, CK_KEY_TYPE keyType)
+void CPassPlan::AddRsaCertificateImports()
 {
-    step.token.keyType = keyType;
-    return step;
+    const Needs certificate = {PassResource::Login, PassResource::RsaCertificate};
+    Add("Trying to load test RSA certificate and private key from PKCS#12 file",
+              &CTestsOperator::LoadRsaCertificateWithKey)
+        .Writing()
+        .UsingKey(CKK_RSA);
+    Add("Trying to load test X509 RSA certificate from Base64 file", &CTestsOperator::LoadRsaCertificateBase64)
+        .Writing()
+        .Providing(PassResource::RsaCertificate);
+    Add("Trying to delete test X509 RSA certificate", &CTestsOperator::DeleteRsaCertificate, certificate)
+        .Writing()
+        .Qualified("Base64");
+    Add("Trying to load test X509 RSA certificate from DER file", &CTestsOperator::LoadRsaCertificateDER)
+        .Writing()
+        .Providing(PassResource::RsaCertificate);
+    Add("Trying to delete test X509 RSA certificate", &CTestsOperator::DeleteRsaCertificate, certificate)
+        .Writing()
+        .Qualified("DER");
 }
 
-CPassStep& Uses(CPassStep& step, CK_MECHANISM_TYPE type, CK_FLAGS flags, CK_ULONG keyBits = 0)
-{
-    step.token.mechanisms.push_back(CMechanismNeed{type, flags, keyBits});
-    return step;
-}
-
-void AddRsaCertificateImports(StepTable& table)
-{
-    Writes(UsesKey(table.Add("Trying to load test RSA certificate and private key from PKCS#12 file",
-                             &CTestsOperator::LoadRsaCertificateWithKey),
-                   CKK_RSA));
-    Writes(Provides(table.Add("Trying to load test X509 RSA certificate from Base64 file",
-                              &CTestsOperator::LoadRsaCertificateBase64),
-                    PassResource::RsaCertificate));
-    Writes(Named(table.Add("Trying to delete test X509 RSA certificate", &CTestsOperator::DeleteRsaCertificate,
-                           {PassResource::Login, PassResource::RsaCertificate}),
-                 "Base64"));
-    Writes(Provides(
-        table.Add("Trying to load test X509 RSA certificate from DER file", &CTestsOperator::LoadRsaCertificateDER),
-        PassResource::RsaCertificate));
-    Writes(Named(table.Add("Trying to delete test X509 RSA certificate", &CTestsOperator::DeleteRsaCertificate,
-                           {PassResource::Login, PassResource::RsaCertificate}),
-                 "DER"));
-}
-
-void AddRsaKeyPair(StepTable& table, CTestsOperator& tests, int bits, bool withCsr)
+void CPassPlan::AddRsaKeyPair(int bits, bool withCsr)
 {
     const std::string size = "RSA " + std::to_string(bits);
     const Needs keyPair = {PassResource::Login, PassResource::RsaKeyPair};
-    Writes(Uses(Provides(table.Add("Trying to generate RSA " + std::to_string(bits) + " key pair",
-                                   [&tests, bits] {
-                                       tests.GenerateRsaKeyPair(bits);
-                                       return true;
-                                   }),
-                         PassResource::RsaKeyPair),
-                CKM_RSA_PKCS_KEY_PAIR_GEN, CKF_GENERATE_KEY_PAIR, static_cast<CK_ULONG>(bits)));
-    Uses(Named(table.Add("Trying to sign and verify data with RSA key", &CTestsOperator::SignAndVerifyWithRsaKey,
-                         keyPair),
-               size),
-         CKM_RSA_PKCS, CKF_SIGN | CKF_VERIFY);
+    // The steps outlive the plan: they hold the tests operator, never the plan.
+    CTestsOperator& tests = m_tests;
+    Add("Trying to generate RSA " + std::to_string(bits) + " key pair",
+        [&tests, bits] {
+            tests.GenerateRsaKeyPair(bits);
+            return true;
+        })
+        .Writing()
+        .Providing(PassResource::RsaKeyPair)
+        .Using(CKM_RSA_PKCS_KEY_PAIR_GEN, CKF_GENERATE_KEY_PAIR, static_cast<CK_ULONG>(bits));
+    Add("Trying to sign and verify data with RSA key", &CTestsOperator::SignAndVerifyWithRsaKey, keyPair)
+        .Using(CKM_RSA_PKCS, CKF_SIGN | CKF_VERIFY)
+        .Qualified(size);
     if (withCsr) {
-        table.Add("Trying to generate CSR for RSA key", &CTestsOperator::GenerateRsaCSR, keyPair);
+        Add("Trying to generate CSR for RSA key", &CTestsOperator::GenerateRsaCSR, keyPair);
     }
-    Writes(Named(table.Add("Trying to delete RSA key pair", &CTestsOperator::DeleteRsaKeyPair, keyPair), size));
+    Add("Trying to delete RSA key pair", &CTestsOperator::DeleteRsaKeyPair, keyPair).Writing().Qualified(size);
 }
 
-void AddGostCertificateImports(StepTable& table)
+void CPassPlan::AddGostCertificateImports()
 {
-    Writes(UsesKey(table.Add("Trying to load test GOST certificate and private key from PKCS#12 file",
-                             &CTestsOperator::LoadGostCertificateWithKey),
-                   CKK_GOSTR3410));
-    Writes(Provides(
-        table.Add("Trying to load test X509 GOST certificate from DER file", &CTestsOperator::LoadGostCertificateDER),
-        PassResource::GostCertificate));
-    Writes(table.Add("Trying to delete test X509 GOST certificate", &CTestsOperator::DeleteGostCertificate,
-                     {PassResource::Login, PassResource::GostCertificate}));
+    Add("Trying to load test GOST certificate and private key from PKCS#12 file",
+              &CTestsOperator::LoadGostCertificateWithKey)
+        .Writing()
+        .UsingKey(CKK_GOSTR3410);
+    Add("Trying to load test X509 GOST certificate from DER file", &CTestsOperator::LoadGostCertificateDER)
+        .Writing()
+        .Providing(PassResource::GostCertificate);
+    Add("Trying to delete test X509 GOST certificate", &CTestsOperator::DeleteGostCertificate,
+              {PassResource::Login, PassResource::GostCertificate})
+        .Writing();
 }
 
-void AddGostKeyPair(StepTable& table)
+void CPassPlan::AddGostKeyPair()
 {
     const Needs keyPair = {PassResource::Login, PassResource::GostKeyPair};
-    Writes(Uses(Provides(table.Add("Trying to generate GOST key pair", &CTestsOperator::GenerateGostKeyPair),
-                         PassResource::GostKeyPair),
-                CKM_GOSTR3410_KEY_PAIR_GEN, CKF_GENERATE_KEY_PAIR));
-    Uses(table.Add("Trying to sign and verify data with GOST key", &CTestsOperator::SignAndVerifyWithGostKey, keyPair),
-         CKM_GOSTR3410, CKF_SIGN | CKF_VERIFY);
-    table.Add("Trying to generate GOST CSR", &CTestsOperator::GenerateGostCSR, keyPair);
-    Writes(table.Add("Trying to delete GOST key pair", &CTestsOperator::DeleteGostKeyPair, keyPair));
+    Add("Trying to generate GOST key pair", &CTestsOperator::GenerateGostKeyPair)
+        .Writing()
+        .Providing(PassResource::GostKeyPair)
+        .Using(CKM_GOSTR3410_KEY_PAIR_GEN, CKF_GENERATE_KEY_PAIR);
+    Add("Trying to sign and verify data with GOST key", &CTestsOperator::SignAndVerifyWithGostKey, keyPair)
+        .Using(CKM_GOSTR3410, CKF_SIGN | CKF_VERIFY);
+    Add("Trying to generate GOST CSR", &CTestsOperator::GenerateGostCSR, keyPair);
+    Add("Trying to delete GOST key pair", &CTestsOperator::DeleteGostKeyPair, keyPair).Writing();
 }
 
-void AddGostSecretKey(StepTable& table)
+void CPassPlan::AddGostSecretKey()
 {
     const Needs secretKey = {PassResource::Login, PassResource::GostSecretKey};
-    Writes(Uses(Provides(table.Add("Trying to generate GOST secret key", &CTestsOperator::GenerateGostSecretKey),
-                         PassResource::GostSecretKey),
-                CKM_GOST28147_KEY_GEN, CKF_GENERATE));
-    Writes(Named(table.Add("Trying to delete GOST secret key", &CTestsOperator::DeleteGostSecretKey, secretKey),
-                 "generated"));
-    Writes(UsesKey(Provides(table.Add("Trying to store GOST secret key", &CTestsOperator::StoreGostSecretKey),
-                            PassResource::GostSecretKey),
-                   CKK_GOST28147));
-    CPassStep& mac = Uses(table.Add("Trying to calculate and verify MAC with GOST secret key",
-                                    &CTestsOperator::CalculateAndVerifyGostMac, secretKey),
-                          CKM_GOST28147_MAC, CKF_SIGN);
-    mac.closingLine = "MAC is OK";
-    Writes(Named(table.Add("Trying to delete GOST secret key", &CTestsOperator::DeleteGostSecretKey, secretKey),
-                 "stored"));
+    Add("Trying to generate GOST secret key", &CTestsOperator::GenerateGostSecretKey)
+        .Writing()
+        .Providing(PassResource::GostSecretKey)
+        .Using(CKM_GOST28147_KEY_GEN, CKF_GENERATE);
+    Add("Trying to delete GOST secret key", &CTestsOperator::DeleteGostSecretKey, secretKey)
+        .Writing()
+        .Qualified("generated");
+    Add("Trying to store GOST secret key", &CTestsOperator::StoreGostSecretKey)
+        .Writing()
+        .Providing(PassResource::GostSecretKey)
+        .UsingKey(CKK_GOST28147);
+    Add("Trying to calculate and verify MAC with GOST secret key", &CTestsOperator::CalculateAndVerifyGostMac,
+              secretKey)
+        .Using(CKM_GOST28147_MAC, CKF_SIGN)
+        .closingLine = "MAC is OK";
+    Add("Trying to delete GOST secret key", &CTestsOperator::DeleteGostSecretKey, secretKey)
+        .Writing()
+        .Qualified("stored");
 }
 
 // The PIN tests leave a login behind them; when one fails, the login is in doubt.
-void AddPinChanges(StepTable& table, CTestsOperator& tests)
+void CPassPlan::AddPinChanges()
 {
-    Writes(Provides(table.Add("Trying to change user PIN",
-                              [&tests] {
-                                  tests.TestPinChange(CKU_USER);
-                                  return true;
-                              }),
-                    PassResource::Login));
-    Writes(Provides(table.Add("Trying to change SO PIN",
-                              [&tests] {
-                                  tests.TestPinChange(CKU_SO);
-                                  return true;
-                              }),
-                    PassResource::Login));
+    CTestsOperator& tests = m_tests;
+    for (const auto& test : {std::make_pair("Trying to change user PIN", CKU_USER),
+                             std::make_pair("Trying to change SO PIN", CKU_SO)}) {
+        const CK_USER_TYPE userType = test.second;
+        Add(test.first,
+            [&tests, userType] {
+                tests.TestPinChange(userType);
+                return true;
+            })
+            .Writing()
+            .Providing(PassResource::Login);
+    }
 }
-
-}  // namespace
 
 std::vector<CPassStep> CPassPlan::Steps(const CRunSettings& settings, CTestsOperator& tests, Logger& logger,
                                         const std::vector<unsigned char>& pin)
 {
     // A login the token refuses is not an exception: the pass reports it and ends.
-    const auto logIn = [&tests, &logger, &pin] {
+    const std::function<bool()> logIn = [&tests, &logger, &pin] {
         if (tests.Authenticate(pin, CKU_USER, CKF_RW_SESSION)) {
             return true;
         }
@@ -194,33 +168,39 @@ std::vector<CPassStep> CPassPlan::Steps(const CRunSettings& settings, CTestsOper
         return false;
     };
 
-    StepTable table(tests);
+    CPassPlan plan(tests);
     if (settings.skipInitToken) {
-        table.AddMessage("Skipping token initialization");
+        plan.AddMessage("Skipping token initialization");
     } else {
-        Writes(table.Add("Trying to perform init token using default PIN", &CTestsOperator::FormatToken, {}));
+        plan.Add("Trying to perform init token using default PIN", &CTestsOperator::FormatToken, {}).Writing();
     }
     // The pass's logins open a read/write session.
-    Writes(Provides(table.Add("Logging in using default PIN", logIn, {}), PassResource::Login));
+    plan.Add("Logging in using default PIN", logIn, {}).Writing().Providing(PassResource::Login);
     if (!settings.skipCert) {
-        AddRsaCertificateImports(table);
+        plan.AddRsaCertificateImports();
     }
-    AddRsaKeyPair(table, tests, 1024, true);
+    plan.AddRsaKeyPair(1024, true);
     if (!settings.skip2048 && !settings.gostTests) {
-        AddRsaKeyPair(table, tests, 2048, false);
+        plan.AddRsaKeyPair(2048, false);
     }
     if (settings.gostTests) {
         if (!settings.skipCert) {
-            AddGostCertificateImports(table);
+            plan.AddGostCertificateImports();
         }
-        AddGostKeyPair(table);
-        AddGostSecretKey(table);
+        plan.AddGostKeyPair();
+        plan.AddGostSecretKey();
     }
-    table.Add("Getting list of objects on token", &CTestsOperator::GetObjects);
-    AddPinChanges(table, tests);
+    plan.Add("Getting list of objects on token", &CTestsOperator::GetObjects);
+    plan.AddPinChanges();
+    plan.AddCleaning(logIn);
+    return std::move(plan.m_steps);
+}
 
-    // Cleaning runs in a user session of its own; these steps have no line.
-    CPassStep& logout = table.Add("", &CTestsOperator::Logout);
+// Cleaning runs in a user session of its own; these steps have no line.
+void CPassPlan::AddCleaning(const std::function<bool()>& logIn)
+{
+    CTestsOperator& tests = m_tests;
+    CPassStep& logout = Add("", &CTestsOperator::Logout);
     logout.name = "Logging out before cleaning";
     // After a failed PIN test nobody knows who is logged in: log out anyway.
     logout.whenBlocked = [&tests] {
@@ -229,11 +209,10 @@ std::vector<CPassStep> CPassPlan::Steps(const CRunSettings& settings, CTestsOper
         } catch (const CPKCSException&) {
         }
     };
-    Writes(Provides(table.Add("", logIn, {}), PassResource::Login)).name = "Logging in again for cleaning";
-    Writes(table.Add("Cleaning token", &CTestsOperator::CleanCard));
-    table.Add("", &CTestsOperator::GetObjects).name = "Listing the objects left after cleaning";
-    table.Add("Logging out of token", &CTestsOperator::CloseAllSessions, {});
-    return table.Take();
+    Add("", logIn, {}).Writing().Providing(PassResource::Login).name = "Logging in again for cleaning";
+    Add("Cleaning token", &CTestsOperator::CleanCard).Writing();
+    Add("", &CTestsOperator::GetObjects).name = "Listing the objects left after cleaning";
+    Add("Logging out of token", &CTestsOperator::CloseAllSessions, {});
 }
 
 std::vector<CK_MECHANISM_TYPE> CPassPlan::NeededMechanisms(const std::vector<CPassStep>& steps)

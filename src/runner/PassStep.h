@@ -29,4 +29,32 @@ struct CPassStep {
     std::function<void()> whenBlocked;
 
     bool IsMessageOnly() const { return !run; }
+
+    // For building the table: each sets one property and returns the step.
+    CPassStep& Providing(PassResource resource)
+    {
+        provides = resource;
+        return *this;
+    }
+    CPassStep& Writing()
+    {
+        token.writes = true;
+        return *this;
+    }
+    CPassStep& UsingKey(CK_KEY_TYPE keyType)
+    {
+        token.keyType = keyType;
+        return *this;
+    }
+    CPassStep& Using(CK_MECHANISM_TYPE type, CK_FLAGS flags, CK_ULONG keyBits = 0)
+    {
+        token.mechanisms.push_back(CMechanismNeed{type, flags, keyBits});
+        return *this;
+    }
+    // Tells this step apart from another with the same announcement.
+    CPassStep& Qualified(const std::string& qualifier)
+    {
+        name = announcement + " (" + qualifier + ")";
+        return *this;
+    }
 };
