@@ -95,7 +95,9 @@ CTokenCapabilities CTokenCapabilities::Read(CK_FUNCTION_LIST* functions, CK_SLOT
     const CK_RV tokenRv = functions->C_GetTokenInfo(slot, &token);
     if (tokenRv == CKR_OK) {
         capabilities.m_writeProtected = (token.flags & CKF_WRITE_PROTECTED) != 0;
-        capabilities.m_loginRequired = (token.flags & CKF_LOGIN_REQUIRED) != 0;
+        if ((token.flags & CKF_LOGIN_REQUIRED) == 0) {
+            notes.push_back("The token requires no login (no CKF_LOGIN_REQUIRED): the steps log in all the same");
+        }
     } else {
         notes.push_back(CouldNotRead("C_GetTokenInfo", tokenRv, "no step is skipped for the token's flags"));
     }

@@ -32,7 +32,7 @@ public:
 
     // Reads the flags of the token in `slot`, its mechanism list and the information of
     // each mechanism in `needed`. What could not be read is told in `notes`, one line each,
-    // and then restricts nothing.
+    // and then restricts nothing; so is a token that requires no login.
     static CTokenCapabilities Read(CK_FUNCTION_LIST* functions, CK_SLOT_ID slot,
                                    const std::vector<CK_MECHANISM_TYPE>& needed, std::vector<std::string>& notes);
 
@@ -40,7 +40,6 @@ public:
     std::optional<std::string> ReasonAgainst(const CTokenNeeds& needs) const;
 
     bool WriteProtected() const { return m_writeProtected; }
-    bool LoginRequired() const { return m_loginRequired; }
 
 private:
     std::optional<std::string> ReasonAgainst(const CMechanismNeed& need) const;
@@ -48,7 +47,6 @@ private:
     bool Lists(CK_MECHANISM_TYPE type) const;
 
     bool m_writeProtected = false;
-    bool m_loginRequired = true;
     // Empty when the list could not be read: nothing is then known about mechanisms.
     std::optional<std::vector<CK_MECHANISM_TYPE>> m_mechanisms;
     // Only the mechanisms whose information the token gave.

@@ -92,7 +92,8 @@ TEST_F(TokenCapabilitiesTest, AWriteProtectedTokenRefusesEveryWrite)
     AddRsa();
     const CTokenCapabilities capabilities = Read();
     EXPECT_TRUE(capabilities.WriteProtected());
-    EXPECT_FALSE(capabilities.LoginRequired());
+    EXPECT_THAT(m_notes, ElementsAre("The token requires no login (no CKF_LOGIN_REQUIRED): the steps log in all the "
+                                     "same"));
     EXPECT_EQ(Reason(capabilities, {{}, std::nullopt, true}), "the token is write-protected (CKF_WRITE_PROTECTED)");
     EXPECT_EQ(Reason(capabilities, {{}, std::nullopt, false}), "none");
 }
