@@ -9,6 +9,7 @@
 #include "runner/PassPlan.h"
 #include "runner/PassSequence.h"
 #include "runner/StepVerdicts.h"
+#include "runner/TestFiles.h"
 #include "support/Logger.h"
 #include "tests/TestsOperator.h"
 #include "token/TokenCapabilities.h"
@@ -45,6 +46,7 @@ int CTestRun::Run()
     const std::string announcement = "Performing tests " + std::to_string(m_settings.passes) + " times...";
     logger.info(announcement);
 
+    CTestFiles::Check(m_settings);
     CTestsOperator tests(ModuleOptions());
     tests.SetConfDir(m_settings.confDir);
     if (tests.UsesStandardCalls()) {
@@ -53,6 +55,9 @@ int CTestRun::Run()
     }
     if (m_settings.slotId) {
         tests.UseSlot(*m_settings.slotId);
+    }
+    if (!m_settings.tokenLabel.empty() || !m_settings.tokenSerial.empty()) {
+        tests.UseToken(CTokenIdentity(m_settings.tokenLabel, m_settings.tokenSerial));
     }
     if (!tests.SelectSlot()) {
         logger.error("No tokens available. Please insert one. Terminating...");
