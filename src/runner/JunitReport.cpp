@@ -25,14 +25,24 @@ std::string SecondsText(double seconds)
     return text;
 }
 
-// The counts and time that testsuites and testsuite both carry.
-void SetTotals(tinyxml2::XMLElement& element, size_t tests, size_t failures, double seconds)
+// The counts and time that testsuites and testsuite carry.
+struct Totals {
+    size_t tests = 0;
+    size_t failures = 0;
+    size_t skipped = 0;
+    double seconds = 0;
+};
+
+// The skipped count only on a testsuite: the common format has none on testsuites.
+void SetTotals(tinyxml2::XMLElement& element, const Totals& totals, bool withSkipped)
 {
-    element.SetAttribute("tests", static_cast<int64_t>(tests));
-    element.SetAttribute("failures", static_cast<int64_t>(failures));
+    element.SetAttribute("tests", static_cast<int64_t>(totals.tests));
+    element.SetAttribute("failures", static_cast<int64_t>(totals.failures));
     element.SetAttribute("errors", 0);
-    element.SetAttribute("skipped", 0);
-    element.SetAttribute("time", SecondsText(seconds).c_str());
+    if (withSkipped) {
+        element.SetAttribute("skipped", static_cast<int64_t>(totals.skipped));
+    }
+    element.SetAttribute("time", SecondsText(totals.seconds).c_str());
 }
 
 struct FileCloser {
@@ -78,11 +88,34 @@ void CJunitReport::OnLogLine(const std::string& tag, const std::string& message)
     if (!m_suiteOpen) {
         return;
     }
-    if (tag == "INFO") {
+    if (tag == "INFO" && !m_explicitSteps) {
         BeginStep(message);
     } else if (tag == "ERROR") {
-        Fail(tag + ": " + message);
+        if (m_explicitSteps) {
+            FailStep(tag + ": " + message);
+        } else {
+            Fail(tag + ": " + message);
+        }
     }
+}
+
+void CJunitReport::FailStep(const std::string& line)
+{
+    if (!m_stepOpen) {
+        return;
+    }
+    std::optional<std::string>& failure = OpenSuite().steps.back().failure;
+    failure = failure ? *failure + "\n" + line : line;
+}
+
+void CJunitReport::SkipStep(const std::string& name, const std::string& reason)
+{
+    if (!m_suiteOpen) {
+        return;
+    }
+    EndStep();
+    Step step{name, 0, std::nullopt, reason};
+    OpenSuite().steps.push_back(step);
 }
 
 CJunitReport::Suite& CJunitReport::OpenSuite() { return m_suites.back(); }
@@ -90,7 +123,7 @@ CJunitReport::Suite& CJunitReport::OpenSuite() { return m_suites.back(); }
 void CJunitReport::BeginStep(const std::string& name)
 {
     EndStep();
-    OpenSuite().steps.push_back(Step{name, 0, std::nullopt});
+    OpenSuite().steps.push_back(Step{name, 0, std::nullopt, std::nullopt});
     m_stepStart = Clock::now();
     m_stepOpen = true;
 }
@@ -120,13 +153,13 @@ std::string CJunitReport::Xml()
     tinyxml2::XMLElement* root = document.NewElement("testsuites");
     document.InsertEndChild(root);
     root->SetAttribute("name", "tokentest");
-    size_t tests = 0;
-    size_t failures = 0;
-    double seconds = 0;
+    Totals run;
     for (const Suite& suite : m_suites) {
         tinyxml2::XMLElement* suiteElement = root->InsertNewChildElement("testsuite");
         suiteElement->SetAttribute("name", suite.name.c_str());
-        size_t suiteFailures = 0;
+        Totals pass;
+        pass.tests = suite.steps.size();
+        pass.seconds = suite.seconds;
         for (const Step& step : suite.steps) {
             tinyxml2::XMLElement* testcase = suiteElement->InsertNewChildElement("testcase");
             testcase->SetAttribute("name", step.name.c_str());
@@ -134,17 +167,22 @@ std::string CJunitReport::Xml()
             testcase->SetAttribute("time", SecondsText(step.seconds).c_str());
             if (step.failure) {
                 tinyxml2::XMLElement* failure = testcase->InsertNewChildElement("failure");
-                failure->SetAttribute("message", step.failure->c_str());
+                // The first line in the message; every line in the text.
+                failure->SetAttribute("message", step.failure->substr(0, step.failure->find('\n')).c_str());
                 failure->SetText(step.failure->c_str());
-                ++suiteFailures;
+                ++pass.failures;
+            } else if (step.skipped) {
+                testcase->InsertNewChildElement("skipped")->SetAttribute("message", step.skipped->c_str());
+                ++pass.skipped;
             }
         }
-        SetTotals(*suiteElement, suite.steps.size(), suiteFailures, suite.seconds);
-        tests += suite.steps.size();
-        failures += suiteFailures;
-        seconds += suite.seconds;
+        SetTotals(*suiteElement, pass, true);
+        run.tests += pass.tests;
+        run.failures += pass.failures;
+        run.skipped += pass.skipped;
+        run.seconds += pass.seconds;
     }
-    SetTotals(*root, tests, failures, seconds);
+    SetTotals(*root, run, false);
     tinyxml2::XMLPrinter printer;
     document.Print(&printer);
     return printer.CStr();

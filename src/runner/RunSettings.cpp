@@ -70,6 +70,7 @@ const FlagOption kFlagOptions[] = {
     {"--standard-calls", &CRunSettings::standardCalls},
     {"--list-slots", &CRunSettings::listSlots},
     {"--trace", &CRunSettings::trace},
+    {"--keep-going", &CRunSettings::keepGoing},
 };
 
 template <std::string CRunSettings::*Field>
@@ -307,6 +308,10 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "  --conf-dir=DIR     read the test files from DIR instead of ../conf/\n"
            "  --junit=FILE       write a JUnit XML report of the run to FILE\n"
            "  --trace            write every PKCS#11 call to standard error (PINs masked)\n"
+           "  --keep-going       go on after a failing step: every step of every pass gets a\n"
+           "                     verdict (passed, failed, skipped for what the token lacks, not\n"
+           "                     run for a failed step it needs), then a summary; status 2\n"
+           "                     when a step failed\n"
            "  --version          print the version and exit\n"
            "  -h, --help         show this text and exit\n"
            "The options with a value (all but --passes=) also take it as the next argument\n"

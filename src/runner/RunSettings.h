@@ -52,6 +52,8 @@ public:
     // Reports: JUnit XML file (empty: none), PKCS#11 call trace on standard error.
     std::string junitPath;
     bool trace = false;
+    // Every step of every pass reaches a verdict; a summary follows the last pass.
+    bool keepGoing = false;
 
     std::vector<std::string> unknownArguments;
     std::vector<std::string> warnings;

@@ -5,10 +5,14 @@
 #include <sstream>
 #include <string>
 
+#include "runner/KeepGoingPass.h"
+#include "runner/PassPlan.h"
 #include "runner/PassSequence.h"
+#include "runner/StepVerdicts.h"
 #include "runner/TestFiles.h"
 #include "support/Logger.h"
 #include "tests/TestsOperator.h"
+#include "token/TokenCapabilities.h"
 
 CTestRun::CTestRun(const CRunSettings& settings, CJunitReport* report) : m_settings(settings), m_report(report) {}
 
@@ -59,6 +63,14 @@ int CTestRun::Run()
         logger.error("No tokens available. Please insert one. Terminating...");
         return kStatusNoToken;
     }
+    if (m_settings.keepGoing && m_settings.passes > 0) {
+        return RunKeepingGoing(tests, logger);
+    }
+    return RunPasses(tests, [](CPassSequence& sequence) { return sequence.Run(); }, logger);
+}
+
+int CTestRun::RunPasses(CTestsOperator& tests, const std::function<bool(CPassSequence&)>& runPass, Logger& logger)
+{
     for (int64_t pass = 1; pass <= m_settings.passes; ++pass) {
         const std::clock_t start = std::clock();
         std::cout << "---------- Pass #" << pass << " ----------" << "\n" << std::flush;
@@ -66,7 +78,7 @@ int CTestRun::Run()
             m_report->BeginPass(pass);
         }
         CPassSequence sequence(logger, tests, m_settings);
-        if (!sequence.Run()) {
+        if (!runPass(sequence)) {
             return kStatusPinRefused;
         }
         if (m_report != nullptr) {
@@ -77,4 +89,37 @@ int CTestRun::Run()
         std::cout << ElapsedText(start, end) << "\n" << std::flush;
     }
     return kStatusOk;
+}
+
+int CTestRun::RunKeepingGoing(CTestsOperator& tests, Logger& logger)
+{
+    std::vector<std::string> notes;
+    const std::vector<unsigned char> noPin;
+    const std::vector<CK_MECHANISM_TYPE> mechanisms =
+        CPassPlan::NeededMechanisms(CPassSequence(logger, tests, m_settings).Steps(noPin));
+    const CTokenCapabilities capabilities =
+        CTokenCapabilities::Read(tests.FunctionList(), tests.CurrentSlot(), mechanisms, notes);
+    for (const std::string& note : notes) {
+        logger.info(note);
+    }
+    if (m_report != nullptr) {
+        m_report->NameStepsExplicitly();
+    }
+    CStepVerdicts verdicts;
+    const int status = RunPasses(
+        tests,
+        [&](CPassSequence& sequence) {
+            verdicts.BeginPass();
+            CKeepGoingPass pass(logger, capabilities, verdicts, m_report);
+            return sequence.Run(pass);
+        },
+        logger);
+    if (m_report != nullptr) {
+        m_report->EndPass();
+    }
+    verdicts.WriteSummary(logger);
+    if (status != kStatusOk) {
+        return status;
+    }
+    return verdicts.AnyFailed() ? kStatusFailure : kStatusOk;
 }

@@ -3,11 +3,16 @@
 // exit status of a run that ended without an exception; exceptions leave it only after
 // everything it built, the loaded module included, has been released.
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "runner/JunitReport.h"
 #include "runner/RunSettings.h"
 #include "token/ModuleOptions.h"
+
+class CPassSequence;
+class CTestsOperator;
+class Logger;
 
 class CTestRun {
 public:
@@ -31,6 +36,11 @@ private:
     // --list-slots: the listing alone, no announcement and no token touched.
     int ListSlots();
     CModuleOptions ModuleOptions() const;
+    // The timed passes, each run by `runPass`; the status when none was refused the PIN.
+    int RunPasses(CTestsOperator& tests, const std::function<bool(CPassSequence&)>& runPass, Logger& logger);
+    // --keep-going: what the token can do is read first, every step gets a verdict, and a
+    // summary follows the last pass.
+    int RunKeepingGoing(CTestsOperator& tests, Logger& logger);
 
     const CRunSettings& m_settings;
     CJunitReport* m_report;

@@ -104,6 +104,18 @@ CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info)
     return Run(NewCall("C_GetTokenInfo", {id}), [&] { return Token().GetTokenInfo(id, info); });
 }
 
+CK_RV GetMechanismList(CK_SLOT_ID id, CK_MECHANISM_TYPE* list, CK_ULONG* count)
+{
+    Call call = NewCall("C_GetMechanismList", {id, count != nullptr ? *count : 0});
+    call.outputNull = list == nullptr;
+    return Run(call, [&] { return Token().GetMechanismList(id, list, count); });
+}
+
+CK_RV GetMechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* info)
+{
+    return Run(NewCall("C_GetMechanismInfo", {id, type}), [&] { return Token().GetMechanismInfo(id, type, info); });
+}
+
 CK_RV InitToken(CK_SLOT_ID id, CK_UTF8CHAR* pin, CK_ULONG pinLength, CK_UTF8CHAR* label)
 {
     Call call = NewCall("C_InitToken", {id});
@@ -318,8 +330,8 @@ CK_KTL_FUNCTION_LIST MakeFunctionList()
     list.standard.C_GetSlotList = GetSlotList;
     list.standard.C_GetSlotInfo = GetSlotInfo;
     list.standard.C_GetTokenInfo = GetTokenInfo;
-    FAKE_UNSUPPORTED(C_GetMechanismList);
-    FAKE_UNSUPPORTED(C_GetMechanismInfo);
+    list.standard.C_GetMechanismList = GetMechanismList;
+    list.standard.C_GetMechanismInfo = GetMechanismInfo;
     list.standard.C_InitToken = InitToken;
     list.standard.C_InitPIN = InitPIN;
     list.standard.C_SetPIN = SetPIN;

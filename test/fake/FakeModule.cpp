@@ -63,6 +63,7 @@ void SetStandardInitToken(bool standard) { Token().SetStandardInitToken(standard
 std::string Pin(CK_USER_TYPE user) { return Token().Pin(user); }
 void SetPinLocked(CK_USER_TYPE user, bool locked) { Token().SetPinLocked(user, locked); }
 void SetTokenFlags(CK_FLAGS flags) { Token().SetTokenFlags(flags); }
+void AddMechanism(const Mechanism& mechanism) { Token().AddMechanism(mechanism); }
 void SetSerialNumber(CK_SLOT_ID id, const std::string& serial) { Token().SetSerialNumber(id, serial); }
 CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes) { return Token().AddObject(attributes); }
 std::vector<CK_OBJECT_HANDLE> Objects() { return Token().Objects(); }

@@ -63,6 +63,8 @@ Attribute Raw(CK_ATTRIBUTE_TYPE type, const Bytes& value);
 //                        buffers {data}; outputNull
 //   C_KTL_VerifySignature  args {}; buffers {signature, data}
 //   C_InitPIN            args {session}; buffers {pin}
+//   C_GetMechanismList   args {slotID, *pulCount in}; outputNull = list was null
+//   C_GetMechanismInfo   args {slotID, type}
 // Every other entry is recorded with its name only and answers CKR_FUNCTION_NOT_SUPPORTED.
 // A null input pointer is recorded as std::nullopt in buffers.
 struct Call {
@@ -137,6 +139,15 @@ void SetVendorWords(const std::vector<const void*>& words);
 // Standard entries the list holds as null pointers (a module that offers no such function),
 // by name ("C_SignInit"); back after Reset. An unknown name throws std::invalid_argument.
 void SetNullEntries(const std::vector<std::string>& entries);
+// The mechanism list and what C_GetMechanismInfo tells of each, in the order added. Until
+// one is added both entries answer CKR_FUNCTION_NOT_SUPPORTED, as a token that tells nothing.
+struct Mechanism {
+    CK_MECHANISM_TYPE type = 0;
+    CK_ULONG minKeySize = 0;
+    CK_ULONG maxKeySize = 0;
+    CK_FLAGS flags = 0;
+};
+void AddMechanism(const Mechanism& mechanism);
 
 // As the standard has it (off by default): C_InitToken leaves the user PIN uninitialised, so
 // the user cannot log in until the SO has set it with C_InitPIN.

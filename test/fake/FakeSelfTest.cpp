@@ -102,6 +102,7 @@ TEST(ScriptFile, RejectsBadLinesNamingTheLine)
         "fail C_Login 1 twice", "length C_Sign -1",      "frobnicate",
         "flags",                "flags x",               "serial 1",
         "null-entry",
+        "mechanism CKM_NOPE 0 0 0", "mechanism 1 2 3",   "mechanism 1 2 3 x",
     };
     for (const char* line : bad) {
         try {
@@ -111,6 +112,16 @@ TEST(ScriptFile, RejectsBadLinesNamingTheLine)
             EXPECT_EQ(std::string(e.what()).rfind("line 2: ", 0), 0u) << e.what();
         }
     }
+}
+
+TEST(ScriptFile, MechanismsByNameOrNumber)
+{
+    const fake::ScriptFile s = ParseText("mechanism CKM_GOST28147_MAC 32 32 0x800\nmechanism 0x80000001 0 0 0\n");
+    ASSERT_EQ(s.mechanisms.size(), 2u);
+    EXPECT_EQ(s.mechanisms[0].type, CKM_GOST28147_MAC);
+    EXPECT_EQ(s.mechanisms[0].minKeySize, 32u);
+    EXPECT_EQ(s.mechanisms[0].flags, CKF_SIGN);
+    EXPECT_EQ(s.mechanisms[1].type, 0x80000001u);
 }
 
 TEST(ScriptFile, ResultNamesBothWays)
@@ -447,6 +458,34 @@ TEST_P(OutputProtocol, ReportedLengthNeverWritesPastTheBuffer)
 
 INSTANTIATE_TEST_SUITE_P(Entries, OutputProtocol, ::testing::ValuesIn(kOutputEntries),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// No mechanism scripted: the token tells none. Then the list follows the two-call protocol
+// and the information is that of the listed mechanism only.
+TEST_F(FakeModuleTest, MechanismListAndInformation)
+{
+    CK_ULONG count = 0;
+    CK_MECHANISM_INFO info = {};
+    EXPECT_EQ(m->C_GetMechanismList(5, nullptr, &count), CKR_FUNCTION_NOT_SUPPORTED);
+    EXPECT_EQ(m->C_GetMechanismInfo(5, CKM_RSA_PKCS, &info), CKR_FUNCTION_NOT_SUPPORTED);
+    fake::AddMechanism({CKM_RSA_PKCS, 512, 4096, CKF_SIGN});
+    fake::AddMechanism({CKM_GOSTR3410, 512, 512, CKF_VERIFY});
+    ASSERT_EQ(m->C_GetMechanismList(5, nullptr, &count), CKR_OK);
+    EXPECT_EQ(count, 2u);
+    CK_MECHANISM_TYPE types[3] = {77, 77, 77};
+    count = 1;
+    EXPECT_EQ(m->C_GetMechanismList(5, types, &count), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(types[0], 77u);
+    count = 3;
+    ASSERT_EQ(m->C_GetMechanismList(5, types, &count), CKR_OK);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(types[1], CKM_GOSTR3410);
+    EXPECT_EQ(types[2], 77u);
+    ASSERT_EQ(m->C_GetMechanismInfo(5, CKM_RSA_PKCS, &info), CKR_OK);
+    EXPECT_EQ(info.ulMaxKeySize, 4096u);
+    EXPECT_EQ(info.flags, CKF_SIGN);
+    EXPECT_EQ(m->C_GetMechanismInfo(5, CKM_RSA_X_509, &info), CKR_MECHANISM_INVALID);
+    EXPECT_EQ(m->C_GetMechanismList(6, nullptr, &count), CKR_SLOT_ID_INVALID);
+}
 
 TEST_F(FakeModuleTest, SlotListCountChecksTheCallersRoom)
 {

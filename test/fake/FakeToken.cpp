@@ -203,6 +203,49 @@ CK_RV FakeToken::GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info)
     return CKR_OK;
 }
 
+void FakeToken::AddMechanism(const Mechanism& mechanism)
+{
+    if (!m_mechanisms) m_mechanisms.emplace();
+    m_mechanisms->push_back(mechanism);
+}
+
+CK_RV FakeToken::GetMechanismList(CK_SLOT_ID id, CK_MECHANISM_TYPE* list, CK_ULONG* count)
+{
+    if (!m_mechanisms) return CKR_FUNCTION_NOT_SUPPORTED;
+    const Slot* slot = FindSlot(id);
+    if (slot == nullptr) return CKR_SLOT_ID_INVALID;
+    if (!slot->present) return CKR_TOKEN_NOT_PRESENT;
+    if (count == nullptr) return CKR_ARGUMENTS_BAD;
+    const CK_ULONG available = static_cast<CK_ULONG>(m_mechanisms->size());
+    if (list == nullptr) {
+        *count = available;
+        return CKR_OK;
+    }
+    if (*count < available) {
+        *count = available;
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    for (CK_ULONG i = 0; i < available; ++i) list[i] = (*m_mechanisms)[i].type;
+    *count = available;
+    return CKR_OK;
+}
+
+CK_RV FakeToken::GetMechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* info)
+{
+    if (!m_mechanisms) return CKR_FUNCTION_NOT_SUPPORTED;
+    const Slot* slot = FindSlot(id);
+    if (slot == nullptr) return CKR_SLOT_ID_INVALID;
+    if (!slot->present) return CKR_TOKEN_NOT_PRESENT;
+    if (info == nullptr) return CKR_ARGUMENTS_BAD;
+    for (const Mechanism& mechanism : *m_mechanisms) {
+        if (mechanism.type == type) {
+            *info = CK_MECHANISM_INFO{mechanism.minKeySize, mechanism.maxKeySize, mechanism.flags};
+            return CKR_OK;
+        }
+    }
+    return CKR_MECHANISM_INVALID;
+}
+
 CK_RV FakeToken::InitToken(CK_SLOT_ID id, const Bytes& pin, const Bytes& label)
 {
     const Slot* slot = FindSlot(id);

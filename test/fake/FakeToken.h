@@ -25,6 +25,7 @@ public:
     void SetPinLocked(CK_USER_TYPE user, bool locked) { m_locked[user] = locked; }
     void SetStandardInitToken(bool standard) { m_standardInitToken = standard; }
     void SetTokenFlags(CK_FLAGS flags) { m_tokenFlags = flags; }
+    void AddMechanism(const Mechanism& mechanism);
     void SetSerialNumber(CK_SLOT_ID id, const std::string& serial);
     CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes);
     std::vector<CK_OBJECT_HANDLE> Objects() const { return m_order; }
@@ -41,6 +42,8 @@ public:
     CK_RV GetSlotList(bool tokenPresent, CK_SLOT_ID* list, CK_ULONG* count);
     CK_RV GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info);
     CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info);
+    CK_RV GetMechanismList(CK_SLOT_ID id, CK_MECHANISM_TYPE* list, CK_ULONG* count);
+    CK_RV GetMechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* info);
     CK_RV InitToken(CK_SLOT_ID id, const Bytes& pin, const Bytes& label);
     CK_RV SetPin(CK_SESSION_HANDLE session, const Bytes& oldPin, const Bytes& newPin);
     CK_RV InitPin(CK_SESSION_HANDLE session, const Bytes& pin);
@@ -105,6 +108,8 @@ private:
     bool m_userPinInitialized = true;
     Bytes m_tokenLabel;
     CK_FLAGS m_tokenFlags = kDefaultTokenFlags;
+    // Unset: the token tells no mechanisms.
+    std::optional<std::vector<Mechanism>> m_mechanisms;
     std::map<CK_SESSION_HANDLE, Session> m_sessions;
     CK_SESSION_HANDLE m_nextSession = 1;
     std::map<CK_OBJECT_HANDLE, std::vector<Attribute>> m_objects;

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "runner/ErrorReport.h"
+#include "support/PkcsNames.h"
 
 namespace fake {
 
@@ -122,6 +123,19 @@ std::string ScriptFile::ResultText(CK_RV rv)
     return out.str();
 }
 
+CK_MECHANISM_TYPE ScriptFile::ParseMechanismType(const std::string& text)
+{
+    if (text.rfind("CKM_", 0) != 0) return ParseNumber(text);
+    // The named mechanisms the utility uses: the RSA and digest ones and the GOST block.
+    for (const auto& range : {std::make_pair(0x0UL, 0x300UL), std::make_pair(0x1200UL, 0x1230UL)}) {
+        for (CK_MECHANISM_TYPE type = range.first; type < range.second; ++type) {
+            const char* name = CPkcsNames::Mechanism(type);
+            if (name != nullptr && text == name) return type;
+        }
+    }
+    throw Error("unknown mechanism name \"" + text + "\"");
+}
+
 CK_ATTRIBUTE_TYPE ScriptFile::ParseAttributeType(const std::string& text)
 {
     for (const auto& entry : kAttributeNames) {
@@ -222,6 +236,10 @@ void ScriptFile::ParseLine(const std::string& line)
     } else if (command == "null-entry") {
         if (words.size() < 2) throw Error("null-entry needs an entry name");
         nullEntries.insert(nullEntries.end(), words.begin() + 1, words.end());
+    } else if (command == "mechanism") {
+        ExpectCount(words, 5, 5);
+        mechanisms.push_back(
+            Mechanism{ParseMechanismType(words[1]), ParseNumber(words[2]), ParseNumber(words[3]), ParseNumber(words[4])});
     } else if (command == "standard-init-token") {
         ExpectCount(words, 1, 1);
         standardInitToken = true;
@@ -244,6 +262,7 @@ void ScriptFile::Apply() const
     if (vendorWords) SetVendorWords(*vendorWords);
     SetStandardInitToken(standardInitToken);
     SetNullEntries(nullEntries);
+    for (const Mechanism& mechanism : mechanisms) AddMechanism(mechanism);
 }
 
 }  // namespace fake

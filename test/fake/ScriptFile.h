@@ -20,6 +20,8 @@
 //   vendor-words module|null|garbage            the five words after the standard list
 //   standard-init-token                         C_InitToken leaves the user PIN unset
 //   null-entry <entry> [<entry> ...]            these standard entries are null in the list
+//   mechanism <type> <min> <max> <flags>        a listed mechanism (a number or a CKM_ name
+//                                               the utility uses), its key sizes and flags
 // Example:
 //   slot 7 present Reader A
 //   pin user 1234
@@ -82,6 +84,7 @@ public:
     static std::string ResultText(CK_RV rv);
     static CK_ATTRIBUTE_TYPE ParseAttributeType(const std::string& text);
     static Bytes ParseHex(const std::string& text);
+    static CK_MECHANISM_TYPE ParseMechanismType(const std::string& text);
 
     std::vector<Slot> slots;
     std::vector<UserPin> pins;
@@ -95,6 +98,7 @@ public:
     std::optional<VendorWords> vendorWords;
     bool standardInitToken = false;
     std::vector<std::string> nullEntries;
+    std::vector<Mechanism> mechanisms;
 
 private:
     void ParseLine(const std::string& line);

@@ -28,6 +28,16 @@ const char kPem[] =
 
 }  // namespace
 
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 std::string HealthyToken()
 {
     return "slot 1 present Fake reader\n"

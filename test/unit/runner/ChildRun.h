@@ -46,6 +46,9 @@ private:
     bool m_logIntoOutput = false;
 };
 
+// The lines of a text, without their line ends.
+std::vector<std::string> SplitLines(const std::string& text);
+
 // A script with one slot holding a token that accepts the default PIN, and C_Sign output
 // that passes the GOST MAC check.
 std::string HealthyToken();

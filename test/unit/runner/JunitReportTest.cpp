@@ -71,3 +71,42 @@ TEST(JunitReport, AnErrorLineFailsTheRunningStepOnly)
 }
 
 }  // namespace
+
+namespace {
+
+// With steps named by the pass (--keep-going): INFO lines are no steps, a failure keeps the
+// pass going and adds up, a skipped step carries its reason and counts as skipped.
+TEST(JunitReport, NamedStepsCarryTheirFailuresAndSkips)
+{
+    CJunitReport report;
+    report.NameStepsExplicitly();
+    report.BeginPass(1);
+    report.BeginStep("first");
+    report.OnLogLine("INFO", "a line inside the step");
+    report.OnLogLine("ERROR", "the restore failed");
+    report.FailStep("PKCS ERROR in X : CKR_DEVICE_ERROR");
+    report.SkipStep("second", "the token lists no CKM_GOSTR3410");
+    report.BeginStep("third");
+    report.EndPass();
+    tinyxml2::XMLDocument document;
+    ASSERT_EQ(document.Parse(report.Xml().c_str()), tinyxml2::XML_SUCCESS);
+    const tinyxml2::XMLElement* root = document.RootElement();
+    EXPECT_EQ(root->Attribute("skipped"), nullptr);
+    EXPECT_EQ(root->IntAttribute("failures"), 1);
+    const tinyxml2::XMLElement* suite = root->FirstChildElement("testsuite");
+    EXPECT_EQ(suite->IntAttribute("tests"), 3);
+    EXPECT_EQ(suite->IntAttribute("skipped"), 1);
+    const tinyxml2::XMLElement* first = suite->FirstChildElement("testcase");
+    EXPECT_STREQ(first->Attribute("name"), "first");
+    EXPECT_STREQ(first->FirstChildElement("failure")->Attribute("message"), "ERROR: the restore failed");
+    EXPECT_STREQ(first->FirstChildElement("failure")->GetText(),
+                 "ERROR: the restore failed\nPKCS ERROR in X : CKR_DEVICE_ERROR");
+    const tinyxml2::XMLElement* second = first->NextSiblingElement("testcase");
+    EXPECT_STREQ(second->Attribute("name"), "second");
+    EXPECT_STREQ(second->FirstChildElement("skipped")->Attribute("message"), "the token lists no CKM_GOSTR3410");
+    const tinyxml2::XMLElement* third = second->NextSiblingElement("testcase");
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(third->FirstChildElement(), nullptr);
+}
+
+}  // namespace

@@ -20,16 +20,6 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using Lines = std::vector<std::string>;
 
-Lines SplitLines(const std::string& text)
-{
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // The last line, or nothing when there is none.
 std::string Last(const Lines& lines) { return lines.empty() ? std::string() : lines.back(); }
 

@@ -153,7 +153,7 @@ TEST(RunSettings, ModuleSlotReportAndDirectoryOptions)
 {
     const CRunSettings settings =
         ParseArguments({"--module=/opt/m.so", "--standard-calls", "--slot=17", "--list-slots", "--conf-dir=/usr/share/c",
-                        "--junit=out.xml", "--trace", "--version"});
+                        "--junit=out.xml", "--trace", "--version", "--keep-going"});
     EXPECT_EQ(settings.modulePath, "/opt/m.so");
     EXPECT_TRUE(settings.standardCalls);
     ASSERT_TRUE(settings.slotId.has_value());
@@ -163,6 +163,7 @@ TEST(RunSettings, ModuleSlotReportAndDirectoryOptions)
     EXPECT_EQ(settings.junitPath, "out.xml");
     EXPECT_TRUE(settings.trace);
     EXPECT_TRUE(settings.showVersion);
+    EXPECT_TRUE(settings.keepGoing);
     EXPECT_TRUE(settings.unknownArguments.empty());
     EXPECT_TRUE(settings.errors.empty());
 
@@ -170,6 +171,8 @@ TEST(RunSettings, ModuleSlotReportAndDirectoryOptions)
     EXPECT_EQ(defaults.modulePath, "");
     EXPECT_FALSE(defaults.slotId.has_value());
     EXPECT_EQ(defaults.confDir, "../conf/");
+    EXPECT_FALSE(defaults.keepGoing);
+    EXPECT_FALSE(ParseArguments({"--keep-going=1"}).keepGoing);
     EXPECT_EQ(ParseArguments({"--conf-dir=conf/"}).confDir, "conf/");
     EXPECT_EQ(*ParseArguments({"--slot=0"}).slotId, 0u);
 }
@@ -307,7 +310,7 @@ TEST(RunSettings, UsageNamesEveryOptionAndStatus)
     CRunSettings::WriteUsage(usage);
     for (const char* text : {"--skip-init-token", "--gost", "--passes=", "--skip-2048", "--skip-cert", "--help",
                              "-h", "--module=", "--standard-calls", "--slot=", "--list-slots", "--conf-dir=",
-                             "--junit=", "--trace", "--token-label=", "--token-serial=", "next argument", "--version", "  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  255 "}) {
+                             "--junit=", "--trace", "--keep-going", "--token-label=", "--token-serial=", "next argument", "--version", "  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  255 "}) {
         EXPECT_NE(usage.str().find(text), std::string::npos) << text;
     }
 }
