@@ -1,8 +1,11 @@
 #include "runner/PassPlan.h"
 
 #include <algorithm>
+#include <iostream>
 #include <utility>
 
+#include "runner/ErrorReport.h"
+#include "support/ModuleAnswers.h"
 #include "support/PKCSException.h"
 
 namespace {
@@ -165,6 +168,7 @@ std::vector<CPassStep> CPassPlan::Steps(const CRunSettings& settings, CTestsOper
             return true;
         }
         logger.error("Can not authenticate into token using default PIN.");
+        CErrorReport::Write(std::cout, CErrorReport::FailingCallLines(CModuleAnswers::Latest(CKR_PIN_INCORRECT)));
         return false;
     };
 

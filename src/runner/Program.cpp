@@ -11,7 +11,6 @@
 #include "runner/RunSettings.h"
 #include "runner/TestRun.h"
 #include "support/Logger.h"
-#include "support/ModuleAnswers.h"
 #include "support/PKCSException.h"
 #include "support/PinGuardException.h"
 
@@ -24,12 +23,7 @@ int RunReportingFailure(const CRunSettings& settings, CJunitReport* report)
     std::string line;
     std::vector<std::string> callLines;
     try {
-        const int status = CTestRun(settings, report).Run();
-        if (status == CTestRun::kStatusPinRefused) {
-            // The pass's login was refused: the report line is out, its call follows.
-            CErrorReport::Write(std::cout, CErrorReport::FailingCallLines(CModuleAnswers::Latest(CKR_PIN_INCORRECT)));
-        }
-        return status;
+        return CTestRun(settings, report).Run();
     } catch (const CPinGuardException& e) {
         // Nothing was tried on the token: a status of its own.
         line = std::string("ERROR: ") + e.what();
