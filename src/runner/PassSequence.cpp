@@ -3,9 +3,18 @@
 #include <string>
 #include <vector>
 
+#include "support/InterruptSignals.h"
+
 CPassSequence::CPassSequence(Logger& logger, CTestsOperator& tests, const CRunSettings& settings)
     : m_logger(logger), m_tests(tests), m_settings(settings)
 {
+}
+
+void CPassSequence::Announce(const char* line)
+{
+    // An interrupt lets the step in progress finish and stops before the next one.
+    CInterruptSignals::ThrowIfPending();
+    m_logger.info(line);
 }
 
 bool CPassSequence::LogIn(const std::vector<unsigned char>& pin)
@@ -20,16 +29,16 @@ bool CPassSequence::LogIn(const std::vector<unsigned char>& pin)
 bool CPassSequence::Run()
 {
     if (m_settings.skipInitToken) {
-        m_logger.info("Skipping token initialization");
+        Announce("Skipping token initialization");
     } else {
-        m_logger.info("Trying to perform init token using default PIN");
+        Announce("Trying to perform init token using default PIN");
         m_tests.FormatToken();
     }
 
-    const std::string defaultPin = "52816037";
+    const std::string defaultPin = m_tests.Pins().UserPin();
     const std::vector<unsigned char> defaultPinBytes(defaultPin.begin(), defaultPin.end());
 
-    m_logger.info("Logging in using default PIN");
+    Announce("Logging in using default PIN");
     if (!LogIn(defaultPinBytes)) {
         return false;
     }
@@ -48,95 +57,97 @@ bool CPassSequence::Run()
         RunGostSecretKey();
     }
 
-    m_logger.info("Getting list of objects on token");
+    Announce("Getting list of objects on token");
     m_tests.GetObjects();
-    m_logger.info("Trying to change user PIN");
+    Announce("Trying to change user PIN");
     m_tests.TestPinChange(CKU_USER);
-    m_logger.info("Trying to change SO PIN");
+    Announce("Trying to change SO PIN");
     m_tests.TestPinChange(CKU_SO);
 
     // Cleaning runs in a user session.
+    CInterruptSignals::ThrowIfPending();
     m_tests.Logout();
     if (!LogIn(defaultPinBytes)) {
         return false;
     }
-    m_logger.info("Cleaning token");
+    Announce("Cleaning token");
     m_tests.CleanCard();
+    CInterruptSignals::ThrowIfPending();
     m_tests.GetObjects();
-    m_logger.info("Logging out of token");
+    Announce("Logging out of token");
     m_tests.CloseAllSessions();
     return true;
 }
 
 void CPassSequence::RunRsaCertificateImports()
 {
-    m_logger.info("Trying to load test RSA certificate and private key from PKCS#12 file");
+    Announce("Trying to load test RSA certificate and private key from PKCS#12 file");
     m_tests.LoadRsaCertificateWithKey();
-    m_logger.info("Trying to load test X509 RSA certificate from Base64 file");
+    Announce("Trying to load test X509 RSA certificate from Base64 file");
     m_tests.LoadRsaCertificateBase64();
-    m_logger.info("Trying to delete test X509 RSA certificate");
+    Announce("Trying to delete test X509 RSA certificate");
     m_tests.DeleteRsaCertificate();
-    m_logger.info("Trying to load test X509 RSA certificate from DER file");
+    Announce("Trying to load test X509 RSA certificate from DER file");
     m_tests.LoadRsaCertificateDER();
-    m_logger.info("Trying to delete test X509 RSA certificate");
+    Announce("Trying to delete test X509 RSA certificate");
     m_tests.DeleteRsaCertificate();
 }
 
 void CPassSequence::RunRsaKeyPair1024()
 {
-    m_logger.info("Trying to generate RSA 1024 key pair");
+    Announce("Trying to generate RSA 1024 key pair");
     m_tests.GenerateRsaKeyPair(1024);
-    m_logger.info("Trying to sign and verify data with RSA key");
+    Announce("Trying to sign and verify data with RSA key");
     m_tests.SignAndVerifyWithRsaKey();
-    m_logger.info("Trying to generate CSR for RSA key");
+    Announce("Trying to generate CSR for RSA key");
     m_tests.GenerateRsaCSR();
-    m_logger.info("Trying to delete RSA key pair");
+    Announce("Trying to delete RSA key pair");
     m_tests.DeleteRsaKeyPair();
 }
 
 void CPassSequence::RunRsaKeyPair2048()
 {
-    m_logger.info("Trying to generate RSA 2048 key pair");
+    Announce("Trying to generate RSA 2048 key pair");
     m_tests.GenerateRsaKeyPair(2048);
-    m_logger.info("Trying to sign and verify data with RSA key");
+    Announce("Trying to sign and verify data with RSA key");
     m_tests.SignAndVerifyWithRsaKey();
-    m_logger.info("Trying to delete RSA key pair");
+    Announce("Trying to delete RSA key pair");
     m_tests.DeleteRsaKeyPair();
 }
 
 void CPassSequence::RunGostCertificateImports()
 {
-    m_logger.info("Trying to load test GOST certificate and private key from PKCS#12 file");
+    Announce("Trying to load test GOST certificate and private key from PKCS#12 file");
     m_tests.LoadGostCertificateWithKey();
-    m_logger.info("Trying to load test X509 GOST certificate from DER file");
+    Announce("Trying to load test X509 GOST certificate from DER file");
     m_tests.LoadGostCertificateDER();
-    m_logger.info("Trying to delete test X509 GOST certificate");
+    Announce("Trying to delete test X509 GOST certificate");
     m_tests.DeleteGostCertificate();
 }
 
 void CPassSequence::RunGostKeyPair()
 {
-    m_logger.info("Trying to generate GOST key pair");
+    Announce("Trying to generate GOST key pair");
     m_tests.GenerateGostKeyPair();
-    m_logger.info("Trying to sign and verify data with GOST key");
+    Announce("Trying to sign and verify data with GOST key");
     m_tests.SignAndVerifyWithGostKey();
-    m_logger.info("Trying to generate GOST CSR");
+    Announce("Trying to generate GOST CSR");
     m_tests.GenerateGostCSR();
-    m_logger.info("Trying to delete GOST key pair");
+    Announce("Trying to delete GOST key pair");
     m_tests.DeleteGostKeyPair();
 }
 
 void CPassSequence::RunGostSecretKey()
 {
-    m_logger.info("Trying to generate GOST secret key");
+    Announce("Trying to generate GOST secret key");
     m_tests.GenerateGostSecretKey();
-    m_logger.info("Trying to delete GOST secret key");
+    Announce("Trying to delete GOST secret key");
     m_tests.DeleteGostSecretKey();
-    m_logger.info("Trying to store GOST secret key");
+    Announce("Trying to store GOST secret key");
     m_tests.StoreGostSecretKey();
-    m_logger.info("Trying to calculate and verify MAC with GOST secret key");
+    Announce("Trying to calculate and verify MAC with GOST secret key");
     m_tests.CalculateAndVerifyGostMac();
-    m_logger.info("MAC is OK");
-    m_logger.info("Trying to delete GOST secret key");
+    Announce("MAC is OK");
+    Announce("Trying to delete GOST secret key");
     m_tests.DeleteGostSecretKey();
 }

@@ -13,6 +13,8 @@ public:
     bool Run();
 
 private:
+    // The step's line, unless a signal asked the run to stop.
+    void Announce(const char* line);
     bool LogIn(const std::vector<unsigned char>& pin);
     void RunRsaCertificateImports();
     void RunRsaKeyPair1024();

@@ -72,6 +72,7 @@ CRunSettings CRunSettings::Parse(int argc, const char* const* argv)
     for (int i = 1; i < argc; ++i) {
         settings.ParseOne(argv[i]);
     }
+    settings.TakePinsFromEnvironment();
     return settings;
 }
 
@@ -106,6 +107,10 @@ void CRunSettings::ParseOne(const char* argument)
         if (SetText(confDir, argument, value)) {
             confDir = WithTrailingSlash(confDir);
         }
+    } else if ((value = ValueOf(argument, "--so-pin=")) != nullptr) {
+        m_soPinGiven = SetText(soPin, "--so-pin=", value) || m_soPinGiven;
+    } else if ((value = ValueOf(argument, "--pin=")) != nullptr) {
+        m_userPinGiven = SetText(userPin, "--pin=", value) || m_userPinGiven;
     } else if ((value = ValueOf(argument, "--slot=")) != nullptr) {
         slotId = SlotIdOf(value);
         if (!slotId) {
@@ -137,6 +142,19 @@ bool CRunSettings::SetText(std::string& field, const char* argument, const char*
     }
     field = value;
     return true;
+}
+
+void CRunSettings::TakePinsFromEnvironment()
+{
+    // The options win; an empty variable counts as unset.
+    const char* so = std::getenv("TOKENTEST_SO_PIN");
+    if (!m_soPinGiven && so != nullptr && *so != '\0') {
+        soPin = so;
+    }
+    const char* user = std::getenv("TOKENTEST_PIN");
+    if (!m_userPinGiven && user != nullptr && *user != '\0') {
+        userPin = user;
+    }
 }
 
 void CRunSettings::WriteWarnings(std::ostream& out) const

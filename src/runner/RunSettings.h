@@ -10,8 +10,9 @@
 
 class CRunSettings {
 public:
-    // Reads every argument after the program name. Unknown arguments are only warned about;
-    // a new option given an unusable value is an error (see `errors`).
+    // Reads every argument after the program name, then the PINs from TOKENTEST_SO_PIN and
+    // TOKENTEST_PIN where no option gave them. Unknown arguments are only warned about; a
+    // new option given an unusable value is an error (see `errors`).
     static CRunSettings Parse(int argc, const char* const* argv);
     // The value of a "--passes=" argument: strtol in base 10, clamped to 32 bits.
     static int32_t PassCount(const char* text);
@@ -43,6 +44,9 @@ public:
     // Reports: JUnit XML file (empty: none), PKCS#11 call trace on standard error.
     std::string junitPath;
     bool trace = false;
+    // The PINs the pass uses and restores (never printed).
+    std::string soPin = "52816037";
+    std::string userPin = "52816037";
 
     std::vector<std::string> unknownArguments;
     std::vector<std::string> warnings;
@@ -53,4 +57,8 @@ private:
     void ParsePasses(const char* argument);
     // Stores a non-empty option value; an empty one is an error.
     bool SetText(std::string& field, const char* argument, const char* value);
+    void TakePinsFromEnvironment();
+
+    bool m_soPinGiven = false;
+    bool m_userPinGiven = false;
 };

@@ -3,11 +3,17 @@
 // exit status of a run that ended without an exception; exceptions leave it only after
 // everything it built, the loaded module included, has been released.
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "runner/JunitReport.h"
 #include "runner/RunSettings.h"
+#include "runner/TokenLock.h"
+#include "support/Logger.h"
+#include "tests/PinJournal.h"
 #include "token/ModuleOptions.h"
+
+class CTestsOperator;
 
 class CTestRun {
 public:
@@ -17,6 +23,7 @@ public:
     static const int kStatusNoToken = 3;
     static const int kStatusPinAtRisk = 4;         // a PIN about to be used is locked or at its final try
     static const int kStatusPinRefused = 255;
+    static const int kStatusSignalBase = 128;      // plus the signal that interrupted the run
 
     // The report, when given, hears where each pass begins and ends.
     explicit CTestRun(const CRunSettings& settings, CJunitReport* report = nullptr);
@@ -31,6 +38,10 @@ private:
     // --list-slots: the listing alone, no announcement and no token touched.
     int ListSlots();
     CModuleOptions ModuleOptions() const;
+    // Before anything changes on the chosen token: its lock (false when another run holds
+    // it) and the journal, with the recovery of a PIN an earlier run left temporary.
+    bool TakeToken(Logger& logger, CTestsOperator& tests, std::optional<CTokenLock>& lock,
+                   std::optional<CPinJournal>& journal);
 
     const CRunSettings& m_settings;
     CJunitReport* m_report;

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "support/CustomException.h"
+#include "support/InterruptibleInput.h"
 #include "support/PKCSException.h"
 #include "support/TerminalEchoGuard.h"
 #include "token/FunctionListLayer.h"
@@ -172,7 +173,13 @@ CK_SLOT_ID CTokenOperator::AskForSlot(const std::vector<unsigned long>& slots)
     for (;;) {
         std::cout << "\r\nPlease enter slot number: " << std::flush;
         unsigned long number = 0;
-        if (std::cin >> number) {
+        bool answered = false;
+        {
+            const CInterruptibleInput input;
+            answered = static_cast<bool>(std::cin >> number);
+            input.ThrowIfInterrupted();
+        }
+        if (answered) {
             if (number < slots.size()) {
                 return slots[number];
             }
@@ -242,11 +249,13 @@ void CTokenOperator::AskForPin(std::vector<unsigned char>& pin)
     while (word.empty()) {
         std::cout << "Enter PIN: " << std::flush;
         {
+            const CInterruptibleInput input;
             TerminalEchoGuard quiet;
             std::cin >> word;
             if (quiet.Active()) {
                 std::cout << "\n" << std::flush;
             }
+            input.ThrowIfInterrupted();
         }
         if (word.empty() && !std::cin.good()) {
             throw CustomException("end of input while reading the PIN");

@@ -26,6 +26,7 @@ public:
     void SetStandardInitToken(bool standard) { m_standardInitToken = standard; }
     void SetTokenFlags(CK_FLAGS flags) { m_tokenFlags = flags; }
     void SetSerialNumber(CK_SLOT_ID id, const std::string& serial);
+    void SetLabel(const std::string& label);
     CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes);
     std::vector<CK_OBJECT_HANDLE> Objects() const { return m_order; }
     std::vector<Attribute> ObjectAttributes(CK_OBJECT_HANDLE handle) const;

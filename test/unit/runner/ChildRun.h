@@ -4,6 +4,7 @@
 // module is on the loader's path, scripted from <root>/script and logging to <root>/calls.
 // Standard input is /dev/null; standard output and error are collected.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TempDir.h"
@@ -29,7 +30,16 @@ public:
     // The fake's call log goes into standard output, so both show in the order they happened.
     void LogIntoOutput() { m_logIntoOutput = true; }
 
+    // An environment variable of the child (XDG_STATE_HOME is <root>/state; the PIN
+    // variables are unset unless set here).
+    void SetEnvironment(const std::string& name, const std::string& value) { m_environment.emplace_back(name, value); }
+    // The child starts with this signal ignored, as a shell leaves a background job's SIGINT.
+    void IgnoreSignal(int signalNumber) { m_ignoredSignals.push_back(signalNumber); }
+
     Result Run(const std::vector<std::string>& arguments);
+
+    // The child's own state directory: token locks and PIN journal.
+    std::string StateDirectory() const { return Root() + "/state/tokentest"; }
 
     const std::string& Root() const { return m_root.Path(); }
 
@@ -40,6 +50,8 @@ private:
     std::string m_script;
     bool m_withModule = true;
     bool m_logIntoOutput = false;
+    std::vector<std::pair<std::string, std::string>> m_environment;
+    std::vector<int> m_ignoredSignals;
 };
 
 // A script with one slot holding a token that accepts the default PIN, and C_Sign output
