@@ -155,6 +155,20 @@ TEST(InterruptRun, ASecondSignalEndsTheProcessAtOnceAndTheNextRunRecovers)
     EXPECT_FALSE(HasJournal(run));
 }
 
+TEST(InterruptRun, ASignalAtTheSlotPromptEndsTheRunBeforeAnyTokenIsChosen)
+{
+    ChildRun run;
+    // The second C_GetTokenInfo reads the last slot of the prompt's list.
+    run.Script("slot 1 present Reader A\nslot 2 present Reader B\nsignal C_GetTokenInfo 2 2\n");
+    const ChildRun::Result result = run.Run({});
+    EXPECT_EQ(result.status, 130);
+    EXPECT_THAT(result.out, HasSubstr("Please enter slot number: "));
+    EXPECT_THAT(LastLine(result.out), HasSubstr("ERROR: interrupted by signal 2"));
+    EXPECT_THAT(result.out, Not(HasSubstr("end of input")));
+    EXPECT_EQ(LinesOf(result.logLines, "C_InitToken").size(), 0u);
+    EXPECT_EQ(result.calls.back(), "C_Finalize");
+}
+
 TEST(InterruptRun, ASignalTheParentIgnoredStaysIgnored)
 {
     ChildRun run;
