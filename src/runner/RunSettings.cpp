@@ -1,5 +1,6 @@
 #include "runner/RunSettings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +52,113 @@ std::string WithTrailingSlash(std::string directory)
     return directory;
 }
 
+// ---- Options ----------------------------------------------------------------------------
+
+struct FlagOption {
+    const char* name;
+    bool CRunSettings::*field;
+};
+
+const FlagOption kFlagOptions[] = {
+    {"--skip-init-token", &CRunSettings::skipInitToken},
+    {"--gost", &CRunSettings::gostTests},
+    {"--skip-2048", &CRunSettings::skip2048},
+    {"--skip-cert", &CRunSettings::skipCert},
+    {"--help", &CRunSettings::showHelp},
+    {"-h", &CRunSettings::showHelp},
+    {"--version", &CRunSettings::showVersion},
+    {"--standard-calls", &CRunSettings::standardCalls},
+    {"--list-slots", &CRunSettings::listSlots},
+    {"--trace", &CRunSettings::trace},
+};
+
+template <std::string CRunSettings::*Field>
+bool StoreText(CRunSettings& settings, const std::string& value)
+{
+    settings.*Field = value;
+    return true;
+}
+
+// A label or serial number: the token pads its fields with blanks, so blanks alone say nothing.
+template <std::string CRunSettings::*Field>
+bool StoreTokenField(CRunSettings& settings, const std::string& value)
+{
+    settings.*Field = value;
+    return value.find_first_not_of(' ') != std::string::npos;
+}
+
+bool StoreDirectory(CRunSettings& settings, const std::string& value)
+{
+    settings.confDir = WithTrailingSlash(value);
+    return true;
+}
+
+bool StoreSlotId(CRunSettings& settings, const std::string& value)
+{
+    settings.slotId = SlotIdOf(value.c_str());
+    return settings.slotId.has_value();
+}
+
+}  // namespace
+
+struct CRunSettings::ValueOption {
+    const char* name;
+    // Stores a non-empty value; false when the value cannot be used.
+    bool (*store)(CRunSettings& settings, const std::string& value);
+    // Said about a value that `store` refused.
+    const char* requirement;
+    // A secret value (a PIN) never appears in a message.
+    bool secret;
+};
+
+namespace {
+
+// Every option that takes a value; one row each.
+const CRunSettings::ValueOption kValueOptions[] = {
+    {"--module", StoreText<&CRunSettings::modulePath>, "", false},
+    {"--slot", StoreSlotId, "the slot id must be a decimal number", false},
+    {"--conf-dir", StoreDirectory, "", false},
+    {"--junit", StoreText<&CRunSettings::junitPath>, "", false},
+    {"--token-label", StoreTokenField<&CRunSettings::tokenLabel>, "blanks alone match no label", false},
+    {"--token-serial", StoreTokenField<&CRunSettings::tokenSerial>, "blanks alone match no serial number", false},
+    {"--so-pin", StoreText<&CRunSettings::soPin>, "", true},
+    {"--pin", StoreText<&CRunSettings::userPin>, "", true},
+};
+
+// An argument that names a value option, and where its value is.
+struct ValueArgument {
+    const CRunSettings::ValueOption* option = nullptr;
+    const char* value = nullptr;   // null: no value given
+    bool usesNext = false;
+    std::string shown;             // how messages show the argument
+};
+
+// A value is the rest after "--name=", or the next argument unless that is an option itself
+// (starts with '-'): a forgotten value must not swallow the next option.
+ValueArgument FindValueArgument(const char* argument, const char* next)
+{
+    ValueArgument found;
+    for (const CRunSettings::ValueOption& option : kValueOptions) {
+        if (Is(argument, option.name)) {
+            found.option = &option;
+            found.usesNext = next != nullptr && *next != '-';
+            found.value = found.usesNext ? next : nullptr;
+            found.shown = option.secret || !found.usesNext ? std::string(argument) : std::string(argument) + " " + next;
+            return found;
+        }
+        const std::string prefix = std::string(option.name) + "=";
+        if (const char* value = ValueOf(argument, prefix.c_str())) {
+            found.option = &option;
+            found.value = value;
+            found.shown = option.secret ? prefix : std::string(argument);
+            return found;
+        }
+    }
+    return found;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
 }  // namespace
 
 int32_t CRunSettings::PassCount(const char* text)
@@ -70,89 +178,100 @@ CRunSettings CRunSettings::Parse(int argc, const char* const* argv)
 {
     CRunSettings settings;
     for (int i = 1; i < argc; ++i) {
-        settings.ParseOne(argv[i]);
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (settings.ParseOne(argv[i], next)) {
+            ++i;
+        }
     }
+    settings.WarnAboutCountingPasses();
+    settings.CheckCombinations();
     settings.TakePinsFromEnvironment();
     return settings;
 }
 
-void CRunSettings::ParseOne(const char* argument)
+bool CRunSettings::ParseOne(const char* argument, const char* next)
 {
-    const char* value = nullptr;
-    if (Is(argument, "--skip-init-token")) {
-        skipInitToken = true;
-    } else if (Is(argument, "--gost")) {
-        gostTests = true;
-    } else if (std::strncmp(argument, kPassesPrefix, kPassesPrefixLength) == 0) {
+    if (std::strncmp(argument, kPassesPrefix, kPassesPrefixLength) == 0) {
         ParsePasses(argument);
-    } else if (Is(argument, "--skip-2048")) {
-        skip2048 = true;
-    } else if (Is(argument, "--skip-cert")) {
-        skipCert = true;
-    } else if (Is(argument, "--help") || Is(argument, "-h")) {
-        showHelp = true;
-    } else if (Is(argument, "--version")) {
-        showVersion = true;
-    } else if (Is(argument, "--standard-calls")) {
-        standardCalls = true;
-    } else if (Is(argument, "--list-slots")) {
-        listSlots = true;
-    } else if (Is(argument, "--trace")) {
-        trace = true;
-    } else if ((value = ValueOf(argument, "--module=")) != nullptr) {
-        SetText(modulePath, argument, value);
-    } else if ((value = ValueOf(argument, "--junit=")) != nullptr) {
-        SetText(junitPath, argument, value);
-    } else if ((value = ValueOf(argument, "--conf-dir=")) != nullptr) {
-        if (SetText(confDir, argument, value)) {
-            confDir = WithTrailingSlash(confDir);
-        }
-    } else if ((value = ValueOf(argument, "--so-pin=")) != nullptr) {
-        m_soPinGiven = SetText(soPin, "--so-pin=", value) || m_soPinGiven;
-    } else if ((value = ValueOf(argument, "--pin=")) != nullptr) {
-        m_userPinGiven = SetText(userPin, "--pin=", value) || m_userPinGiven;
-    } else if ((value = ValueOf(argument, "--slot=")) != nullptr) {
-        slotId = SlotIdOf(value);
-        if (!slotId) {
-            errors.push_back(std::string("\"") + argument + "\": the slot id must be a decimal number");
-        }
-    } else {
-        unknownArguments.push_back(argument);
+        return false;
     }
+    if (ParseFlag(argument)) {
+        return false;
+    }
+    const ValueArgument found = FindValueArgument(argument, next);
+    if (found.option == nullptr) {
+        unknownArguments.push_back(argument);
+        return false;
+    }
+    SetValue(*found.option, found.value, found.shown);
+    return found.usesNext;
+}
+
+bool CRunSettings::ParseFlag(const char* argument)
+{
+    for (const FlagOption& flag : kFlagOptions) {
+        if (Is(argument, flag.name)) {
+            this->*flag.field = true;
+            return true;
+        }
+    }
+    return false;
 }
 
 void CRunSettings::ParsePasses(const char* argument)
 {
-    const char* value = argument + kPassesPrefixLength;
     // The first value of 2 or more fixes the count; smaller ones leave the next in force.
     if (passes < 2) {
-        passes = PassCount(value);
+        passes = PassCount(argument + kPassesPrefixLength);
+        m_countingPasses = argument;
     }
-    if (!IsWholeNumber(value)) {
-        warnings.push_back(std::string("\"") + argument + "\" is not a whole number: read as " +
+}
+
+void CRunSettings::WarnAboutCountingPasses()
+{
+    const char* value = m_countingPasses.c_str() + std::min(m_countingPasses.size(), kPassesPrefixLength);
+    if (!m_countingPasses.empty() && !IsWholeNumber(value)) {
+        warnings.push_back(Quoted(m_countingPasses) + " is not a whole number: read as " +
                            std::to_string(PassCount(value)));
     }
 }
 
-bool CRunSettings::SetText(std::string& field, const char* argument, const char* value)
+void CRunSettings::SetValue(const ValueOption& option, const char* value, const std::string& shown)
 {
-    if (*value == '\0') {
-        errors.push_back(std::string("\"") + argument + "\" needs a value");
-        return false;
+    if (value == nullptr || *value == '\0') {
+        errors.push_back(Quoted(shown) + " needs a value");
+        return;
     }
-    field = value;
-    return true;
+    const auto given = m_givenValues.emplace(option.name, value);
+    if (!given.second) {
+        if (given.first->second != value) {
+            errors.push_back(Quoted(option.name) + " is given twice with different values" +
+                             (option.secret ? std::string() : " (" + Quoted(given.first->second) + ", " +
+                                                                  Quoted(value) + ")"));
+        }
+        return;
+    }
+    if (!option.store(*this, value)) {
+        errors.push_back(Quoted(shown) + ": " + option.requirement);
+    }
+}
+
+void CRunSettings::CheckCombinations()
+{
+    if (slotId && (!tokenLabel.empty() || !tokenSerial.empty())) {
+        errors.push_back("\"--slot\" cannot be combined with \"--token-label\" or \"--token-serial\"");
+    }
 }
 
 void CRunSettings::TakePinsFromEnvironment()
 {
     // The options win; an empty variable counts as unset.
     const char* so = std::getenv("TOKENTEST_SO_PIN");
-    if (!m_soPinGiven && so != nullptr && *so != '\0') {
+    if (m_givenValues.count("--so-pin") == 0 && so != nullptr && *so != '\0') {
         soPin = so;
     }
     const char* user = std::getenv("TOKENTEST_PIN");
-    if (!m_userPinGiven && user != nullptr && *user != '\0') {
+    if (m_givenValues.count("--pin") == 0 && user != nullptr && *user != '\0') {
         userPin = user;
     }
 }
@@ -197,6 +316,9 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "  --standard-calls   do the certificate, PKCS#12 and CSR steps with standard\n"
            "                     PKCS#11 calls even when the module has vendor entries\n"
            "  --slot=ID          test the token in slot ID without asking\n"
+           "  --token-label=LABEL, --token-serial=SERIAL\n"
+           "                     test the one token with that label or serial number\n"
+           "                     (both given: both must match); not with --slot\n"
            "  --list-slots       list every slot and its token, then exit; touches no token\n"
            "  --conf-dir=DIR     read the test files from DIR instead of ../conf/\n"
            "  --junit=FILE       write a JUnit XML report of the run to FILE\n"
@@ -207,13 +329,17 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "                     (default 52816037, or $TOKENTEST_PIN)\n"
            "  --version          print the version and exit\n"
            "  -h, --help         show this text and exit\n"
-           "Other arguments are ignored with a warning on standard error.\n"
+           "The options with a value (all but --passes=) also take it as the next argument\n"
+           "(--module PATH) unless that starts with '-'. A value option without a value, or\n"
+           "given twice with different values, is an error. Other arguments are ignored with a\n"
+           "warning on standard error.\n"
            "\n"
            "Exit status:\n"
            "  0      every pass ran, or no pass was asked for\n"
            "  1      the PKCS#11 module cannot be loaded\n"
-           "  2      a test failed, an option is unusable, or another run is testing the token;\n"
-           "         the line before names the failure\n"
+           "  2      a test failed, a test file cannot be read, an option is unusable, no single\n"
+           "         token matches the slot or token asked for, or another run is testing the\n"
+           "         token; the line before names the failure\n"
            "  3      no slot holds a token\n"
            "  4      a PIN about to be used is locked or at its final try; nothing was tried\n"
            "  128+N  interrupted by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP): the step\n"

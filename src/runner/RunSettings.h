@@ -3,6 +3,7 @@
 // many passes there are, which module and slot to test, the reports to write, plus the
 // requests for usage or version and the arguments that matched nothing.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -10,9 +11,14 @@
 
 class CRunSettings {
 public:
+    // One option that takes a value, as "--name=VALUE" or "--name VALUE"; see the table in
+    // the source file.
+    struct ValueOption;
+
     // Reads every argument after the program name, then the PINs from TOKENTEST_SO_PIN and
-    // TOKENTEST_PIN where no option gave them. Unknown arguments are only warned about; a
-    // new option given an unusable value is an error (see `errors`).
+    // TOKENTEST_PIN where no option gave them. Unknown arguments are only warned about;
+    // a value option without a value, with an unusable value or given twice with different
+    // values is an error (see `errors`), as are options that exclude each other.
     static CRunSettings Parse(int argc, const char* const* argv);
     // The value of a "--passes=" argument: strtol in base 10, clamped to 32 bits.
     static int32_t PassCount(const char* text);
@@ -39,6 +45,9 @@ public:
     // The slot: a fixed id instead of the prompt, or only the listing of every slot.
     std::optional<unsigned long> slotId;
     bool listSlots = false;
+    // The token chosen by its label or serial number instead (empty: not asked for).
+    std::string tokenLabel;
+    std::string tokenSerial;
     // Where the test files are read from; always ends with '/'.
     std::string confDir = "../conf/";
     // Reports: JUnit XML file (empty: none), PKCS#11 call trace on standard error.
@@ -53,12 +62,18 @@ public:
     std::vector<std::string> errors;
 
 private:
-    void ParseOne(const char* argument);
+    // True when it took `next` as the value of `argument`.
+    bool ParseOne(const char* argument, const char* next);
+    bool ParseFlag(const char* argument);
     void ParsePasses(const char* argument);
-    // Stores a non-empty option value; an empty one is an error.
-    bool SetText(std::string& field, const char* argument, const char* value);
+    // `value` is null when none was given.
+    void SetValue(const ValueOption& option, const char* value, const std::string& shown);
+    void CheckCombinations();
     void TakePinsFromEnvironment();
+    void WarnAboutCountingPasses();
 
-    bool m_soPinGiven = false;
-    bool m_userPinGiven = false;
+    // The first value each value option was given, by option name.
+    std::map<std::string, std::string> m_givenValues;
+    // The "--passes=" argument the count comes from.
+    std::string m_countingPasses;
 };

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "runner/PassSequence.h"
+#include "runner/TestFiles.h"
 #include "runner/TokenLock.h"
 #include "support/InterruptSignals.h"
 #include "support/Logger.h"
@@ -76,6 +77,7 @@ int CTestRun::Run()
     const std::string announcement = "Performing tests " + std::to_string(m_settings.passes) + " times...";
     logger.info(announcement);
 
+    CTestFiles::Check(m_settings);
     CTestsOperator tests(ModuleOptions());
     tests.SetConfDir(m_settings.confDir);
     tests.SetPins(CTestPins(m_settings.soPin, m_settings.userPin));
@@ -85,6 +87,9 @@ int CTestRun::Run()
     }
     if (m_settings.slotId) {
         tests.UseSlot(*m_settings.slotId);
+    }
+    if (!m_settings.tokenLabel.empty() || !m_settings.tokenSerial.empty()) {
+        tests.UseToken(CTokenIdentity(m_settings.tokenLabel, m_settings.tokenSerial));
     }
     if (!tests.SelectSlot()) {
         logger.error("No tokens available. Please insert one. Terminating...");

@@ -26,6 +26,8 @@ const std::size_t kBeginMarkerLength = sizeof(kBeginMarker) - 1;
 const std::size_t kDerChunk = 2048;
 const std::size_t kP12Chunk = 4096;
 const std::size_t kPemChunk = 65536;
+// Test files are small; anything larger is not one, and is never read into memory.
+const std::size_t kMaxTestFileSize = 1024 * 1024;
 
 const char kDerFileName[] = "csr_der.dat";
 const char kBase64FileName[] = "csr_base64.txt";
@@ -53,9 +55,9 @@ std::string QuotedFileMessage(const char* verb, const char* fileName)
 }
 
 // Appends the rest of the file to `out`, one chunk at a time. False when a read fails
-// before the end of the file.
+// before the end of the file or the file turns out larger than `limit`.
 template <typename Container>
-bool AppendFile(CRegularFile& in, std::size_t chunkSize, Container& out)
+bool AppendFile(CRegularFile& in, std::size_t chunkSize, std::size_t limit, Container& out)
 {
     std::vector<char> chunk(chunkSize);
     for (;;) {
@@ -66,18 +68,22 @@ bool AppendFile(CRegularFile& in, std::size_t chunkSize, Container& out)
         if (got == 0) {
             return true;
         }
+        if (static_cast<std::size_t>(got) > limit - std::min(limit, out.size())) {
+            return false;
+        }
         out.insert(out.end(), chunk.data(), chunk.data() + got);
     }
 }
 
 // Opens `path` and reads it whole; prints the open-failure message and returns false when
-// the path is not a readable regular file (a directory, a FIFO, a device), leaving `out`
-// empty.
+// the path is not a readable regular file (a directory, a FIFO, a device) of at most
+// kMaxTestFileSize bytes, leaving `out` empty.
 template <typename Container>
 bool ReadWholeFile(const char* path, std::size_t chunkSize, Container& out)
 {
     CRegularFile in = CRegularFile::OpenForReading(path);
-    if (!in.IsOpen() || !AppendFile(in, chunkSize, out)) {
+    if (!in.IsOpen() || in.Size() > static_cast<off_t>(kMaxTestFileSize) ||
+        !AppendFile(in, chunkSize, kMaxTestFileSize, out)) {
         out.clear();
         PrintCannotOpen(path);
         return false;
@@ -310,40 +316,59 @@ bool CBaseSignatureOperator::ReadCertificateFileBase64(const char* path, std::ve
 
 // ---- Certificate import ----------------------------------------------------------------
 
-void CBaseSignatureOperator::ImportX509Certificate(Reader reader, const std::string& path, const char* label,
-                                                   const char* missingMessage, const char* operation)
+std::vector<unsigned char> CBaseSignatureOperator::ReadTestFile(Reader reader, const std::string& path,
+                                                                const char* missingMessage)
 {
-    CheckToken();
-    std::vector<unsigned char> certificate;
-    if (!(this->*reader)(path.c_str(), certificate)) {
+    std::vector<unsigned char> content;
+    if (!(this->*reader)(path.c_str(), content)) {
         throw CustomException(missingMessage);
     }
+    return content;
+}
+
+std::vector<unsigned char> CBaseSignatureOperator::ReadTestCertificateDER()
+{
+    return ReadTestFile(&CBaseSignatureOperator::ReadCertificateFileDER, m_derCertificatePath,
+                        "Test X.509 DER certificate was not found. Terminating...");
+}
+
+std::vector<unsigned char> CBaseSignatureOperator::ReadTestCertificateBase64()
+{
+    return ReadTestFile(&CBaseSignatureOperator::ReadCertificateFileBase64, m_base64CertificatePath,
+                        "Test X.509 Base64 certificate was not found. Terminating...");
+}
+
+std::vector<unsigned char> CBaseSignatureOperator::ReadTestP12File()
+{
+    return ReadTestFile(&CBaseSignatureOperator::ReadP12File, m_p12FilePath,
+                        "Test file in PKCS#12 format was not found. Terminating...");
+}
+
+void CBaseSignatureOperator::ImportX509Certificate(std::vector<unsigned char> certificate, const char* label,
+                                                   const char* operation)
+{
     CK_BYTE id = m_certificateId;
     ThrowIfFailed(VendorLoadX509Cert()(m_hSession, label, &id, 1, certificate.data(), certificate.size()), operation);
 }
 
 void CBaseSignatureOperator::LoadX509CertificateDER()
 {
-    ImportX509Certificate(&CBaseSignatureOperator::ReadCertificateFileDER, m_derCertificatePath,
-                          "Test x.509 DER certificate", "Test X.509 DER certificate was not found. Terminating...",
+    CheckToken();
+    ImportX509Certificate(ReadTestCertificateDER(), "Test x.509 DER certificate",
                           "CBaseSignatureOperator::LoadX509CertificateDER");
 }
 
 void CBaseSignatureOperator::LoadX509CertificateBase64()
 {
-    ImportX509Certificate(&CBaseSignatureOperator::ReadCertificateFileBase64, m_base64CertificatePath,
-                          "Test x.509 Base64 certificate",
-                          "Test X.509 Base64 certificate was not found. Terminating...",
+    CheckToken();
+    ImportX509Certificate(ReadTestCertificateBase64(), "Test x.509 Base64 certificate",
                           "CBaseSignatureOperator::LoadCertificateBase64");
 }
 
 void CBaseSignatureOperator::LoadCertificateWithKey()
 {
     CheckToken();
-    std::vector<unsigned char> p12;
-    if (!ReadP12File(m_p12FilePath.c_str(), p12)) {
-        throw CustomException("Test file in PKCS#12 format was not found. Terminating...");
-    }
+    std::vector<unsigned char> p12 = ReadTestP12File();
     std::vector<unsigned char> password(m_p12Password);
     ThrowIfFailed(VendorLoadCert()(m_hSession, p12.data(), p12.size(), password.data(), password.size()),
                   "C_KTL_LoadCert in CBaseSignatureOperator::LoadCertificateWithKey");

@@ -32,6 +32,11 @@ public:
 
     // Reads the test files from `directory` (ending in '/') instead of "../conf/".
     void SetConfDir(const std::string& directory);
+    // The test files as the import steps read them, without a token call: their bytes, or
+    // the open-failure message and the step's own CustomException.
+    std::vector<unsigned char> ReadTestCertificateDER();
+    std::vector<unsigned char> ReadTestCertificateBase64();
+    std::vector<unsigned char> ReadTestP12File();
 
 protected:
     // Lookup of a test object by class and one-byte CKA_ID; the first match wins.
@@ -78,6 +83,6 @@ private:
     using Reader = bool (CBaseSignatureOperator::*)(const char*, std::vector<unsigned char>&);
 
     CK_OBJECT_HANDLE FindByClassAndId(CK_OBJECT_CLASS objectClass, uint8_t id);
-    void ImportX509Certificate(Reader reader, const std::string& path, const char* label,
-                               const char* missingMessage, const char* operation);
+    std::vector<unsigned char> ReadTestFile(Reader reader, const std::string& path, const char* missingMessage);
+    void ImportX509Certificate(std::vector<unsigned char> certificate, const char* label, const char* operation);
 };

@@ -47,6 +47,12 @@ CRegularFile::~CRegularFile()
     }
 }
 
+off_t CRegularFile::Size() const
+{
+    struct stat status {};
+    return m_fd >= 0 && fstat(m_fd, &status) == 0 ? status.st_size : -1;
+}
+
 ssize_t CRegularFile::Read(void* buffer, std::size_t size)
 {
     ssize_t got = 0;

@@ -23,6 +23,8 @@ public:
     ~CRegularFile();
 
     bool IsOpen() const { return m_fd >= 0; }
+    // The size in bytes now, -1 when it cannot be told.
+    off_t Size() const;
     // What read(2) gives, retried when interrupted: bytes read, 0 at the end, -1 on error.
     ssize_t Read(void* buffer, std::size_t size);
     // Everything or false.

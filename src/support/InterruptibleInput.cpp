@@ -1,6 +1,21 @@
 #include "support/InterruptibleInput.h"
 
+#include <iostream>
+
 #include "support/InterruptSignals.h"
+
+namespace {
+
+// The prompt has no line end of its own: the report that follows gets a line of its own.
+void EndPromptIfInterrupted()
+{
+    if (CInterruptSignals::Pending() != 0) {
+        std::cout << "\n" << std::flush;
+        CInterruptSignals::ThrowIfPending();
+    }
+}
+
+}  // namespace
 
 CInterruptibleInput::CInterruptibleInput()
 {
@@ -8,10 +23,10 @@ CInterruptibleInput::CInterruptibleInput()
     CInterruptSignals::RestartReads(false);
     if (CInterruptSignals::Pending() != 0) {
         CInterruptSignals::RestartReads(true);
-        CInterruptSignals::ThrowIfPending();
+        EndPromptIfInterrupted();
     }
 }
 
 CInterruptibleInput::~CInterruptibleInput() { CInterruptSignals::RestartReads(true); }
 
-void CInterruptibleInput::ThrowIfInterrupted() const { CInterruptSignals::ThrowIfPending(); }
+void CInterruptibleInput::ThrowIfInterrupted() const { EndPromptIfInterrupted(); }

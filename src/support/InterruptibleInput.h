@@ -8,6 +8,7 @@ public:
     CInterruptibleInput(const CInterruptibleInput&) = delete;
     CInterruptibleInput& operator=(const CInterruptibleInput&) = delete;
 
-    // Throws CInterruptException when a signal came during the read.
+    // Throws CInterruptException when a signal came during the read, after ending the
+    // prompt's line.
     void ThrowIfInterrupted() const;
 };

@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <limits>
+#include <optional>
+#include <string>
 
 #include "support/CustomException.h"
 #include "support/InterruptibleInput.h"
@@ -24,6 +25,36 @@ void ThrowIfFailed(CK_RV rv, const char* operation)
     if (rv != CKR_OK) {
         throw CPKCSException(rv, operation);
     }
+}
+
+// Ids and positions as a list of decimal numbers: "1, 9".
+std::string NumberList(const std::vector<CK_SLOT_ID>& numbers)
+{
+    std::string text;
+    for (CK_SLOT_ID number : numbers) {
+        text += (text.empty() ? "" : ", ") + std::to_string(number);
+    }
+    return text;
+}
+
+// The answer at the slot prompt: one whole decimal number below `count`, blanks around it
+// allowed, nothing else on the line. A typo must never choose (and wipe) another token.
+std::optional<std::size_t> ListPosition(const std::string& line, std::size_t count)
+{
+    const std::size_t first = line.find_first_not_of(" \t");
+    const std::size_t last = line.find_last_not_of(" \t\r");
+    if (first == std::string::npos || last == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string digits = line.substr(first, last + 1 - first);
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 18) {
+        return std::nullopt;
+    }
+    const unsigned long long position = std::stoull(digits);
+    if (position >= count) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(position);
 }
 
 }  // namespace
@@ -172,26 +203,22 @@ CK_SLOT_ID CTokenOperator::AskForSlot(const std::vector<unsigned long>& slots)
     std::cout << list << std::flush;
     for (;;) {
         std::cout << "\r\nPlease enter slot number: " << std::flush;
-        unsigned long number = 0;
+        std::string line;
         bool answered = false;
         {
             const CInterruptibleInput input;
-            answered = static_cast<bool>(std::cin >> number);
+            answered = static_cast<bool>(std::getline(std::cin, line));
             input.ThrowIfInterrupted();
         }
-        if (answered) {
-            if (number < slots.size()) {
-                return slots[number];
-            }
-            continue;
-        }
-        // Without an answer no token may be chosen for the operator: the pass wipes it.
-        if (std::cin.eof()) {
+        if (!answered) {
+            // Without an answer no token may be chosen for the operator: the pass wipes it.
+            // The report that follows gets a line of its own.
+            std::cout << "\n" << std::flush;
             throw CustomException("end of input while reading the slot number");
         }
-        // Not a number: drop the rest of the line and ask again.
-        std::cin.clear();
-        std::cin.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        if (const std::optional<std::size_t> position = ListPosition(line, slots.size())) {
+            return slots[*position];
+        }
     }
 }
 
@@ -200,12 +227,31 @@ CK_SLOT_ID CTokenOperator::RequireFixedSlot(const std::vector<CK_SLOT_ID>& slots
     if (std::find(slotsWithToken.begin(), slotsWithToken.end(), *m_fixedSlot) != slotsWithToken.end()) {
         return *m_fixedSlot;
     }
-    std::string ids;
-    for (CK_SLOT_ID id : slotsWithToken) {
-        ids += (ids.empty() ? "" : ", ") + std::to_string(id);
-    }
+    const std::string ids = NumberList(slotsWithToken);
     throw CustomException("slot " + std::to_string(*m_fixedSlot) + " holds no token (" +
                           (ids.empty() ? std::string("no slot holds a token") : "slots with a token: " + ids) + ")");
+}
+
+CK_SLOT_ID CTokenOperator::RequireWantedToken(const std::vector<CK_SLOT_ID>& slotsWithToken)
+{
+    std::vector<CK_SLOT_ID> matches;
+    for (CK_SLOT_ID id : slotsWithToken) {
+        if (m_wantedToken->Matches(ReadTokenInfo(id, "CTokenOperator::SelectSlot"))) {
+            matches.push_back(id);
+        }
+    }
+    if (matches.size() == 1) {
+        return matches.front();
+    }
+    const std::string wanted = m_wantedToken->Describe();
+    if (matches.empty()) {
+        throw CustomException("no token has " + wanted + " (" +
+                              (slotsWithToken.empty() ? std::string("no slot holds a token")
+                                                      : "slots with a token: " + NumberList(slotsWithToken)) +
+                              ")");
+    }
+    throw CustomException(std::to_string(matches.size()) + " tokens have " + wanted + " (slots " +
+                          NumberList(matches) + "): choose one of them with --slot");
 }
 
 bool CTokenOperator::SelectSlot()
@@ -213,6 +259,8 @@ bool CTokenOperator::SelectSlot()
     std::vector<CK_SLOT_ID> slots = GetSlotsWithToken();
     if (m_fixedSlot) {
         m_slotId = RequireFixedSlot(slots);
+    } else if (m_wantedToken) {
+        m_slotId = RequireWantedToken(slots);
     } else if (slots.empty()) {
         return false;
     } else {
@@ -224,6 +272,8 @@ bool CTokenOperator::SelectSlot()
 }
 
 void CTokenOperator::UseSlot(CK_SLOT_ID slotId) { m_fixedSlot = slotId; }
+
+void CTokenOperator::UseToken(const CTokenIdentity& identity) { m_wantedToken = identity; }
 
 void CTokenOperator::ListSlots()
 {
@@ -248,16 +298,22 @@ void CTokenOperator::AskForPin(std::vector<unsigned char>& pin)
     std::string word;
     while (word.empty()) {
         std::cout << "Enter PIN: " << std::flush;
+        bool lineEnded = false;
         {
             const CInterruptibleInput input;
             TerminalEchoGuard quiet;
             std::cin >> word;
-            if (quiet.Active()) {
+            lineEnded = quiet.Active();
+            if (lineEnded) {
                 std::cout << "\n" << std::flush;
             }
             input.ThrowIfInterrupted();
         }
         if (word.empty() && !std::cin.good()) {
+            // The report that follows gets a line of its own.
+            if (!lineEnded) {
+                std::cout << "\n" << std::flush;
+            }
             throw CustomException("end of input while reading the PIN");
         }
     }

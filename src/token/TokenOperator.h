@@ -10,6 +10,7 @@
 #include <p11-kit/pkcs11.h>
 
 #include "token/ModuleOptions.h"
+#include "token/TokenIdentity.h"
 #include "token/VendorFunctionList.h"
 
 class CFunctionListLayer;
@@ -38,6 +39,8 @@ public:
     void SetCurrentSlot(unsigned long slotId);
     // SelectSlot takes this slot without a prompt; it must hold a token.
     void UseSlot(CK_SLOT_ID slotId);
+    // SelectSlot takes the one slot whose token has this identity, without a prompt.
+    void UseToken(const CTokenIdentity& identity);
     // Writes every slot with its description and, when it holds a token, the token's
     // identity, flags and PIN states. Changes nothing on any token.
     void ListSlots();
@@ -86,6 +89,8 @@ private:
     // The prompt's line for one slot: description, then the token's label and serial number.
     std::string SlotChoiceText(CK_SLOT_ID slotId);
     CK_SLOT_ID RequireFixedSlot(const std::vector<CK_SLOT_ID>& slotsWithToken) const;
+    CK_SLOT_ID RequireWantedToken(const std::vector<CK_SLOT_ID>& slotsWithToken);
 
     std::optional<CK_SLOT_ID> m_fixedSlot;
+    std::optional<CTokenIdentity> m_wantedToken;
 };

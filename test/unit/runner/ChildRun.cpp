@@ -68,6 +68,10 @@ ChildRun::Result ChildRun::Run(const std::vector<std::string>& arguments)
     WriteFile(script, m_script);
     WriteFile(log, "");
     WriteFile(out, "");
+    const std::string input = m_input ? Root() + "/stdin" : std::string("/dev/null");
+    if (m_input) {
+        WriteFile(input, *m_input);
+    }
 
     std::vector<std::string> argumentStore{TOKENTEST_BINARY};
     argumentStore.insert(argumentStore.end(), arguments.begin(), arguments.end());
@@ -84,7 +88,7 @@ ChildRun::Result ChildRun::Run(const std::vector<std::string>& arguments)
         throw std::runtime_error("fork failed");
     }
     if (child == 0) {
-        const int in = open("/dev/null", O_RDONLY);
+        const int in = open(input.c_str(), O_RDONLY);
         const int outFd = open(out.c_str(), O_WRONLY | O_APPEND);
         const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || outFd < 0 || errFd < 0 || dup2(in, 0) < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0 ||

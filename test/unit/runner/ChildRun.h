@@ -2,7 +2,8 @@
 // Runs the tokentest binary as a child process in a fresh temporary directory tree:
 // <root>/conf holds stand-in test files, <root>/run is the working directory, the fake
 // module is on the loader's path, scripted from <root>/script and logging to <root>/calls.
-// Standard input is /dev/null; standard output and error are collected.
+// Standard input is /dev/null unless given; standard output and error are collected.
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +26,8 @@ public:
 
     // Script lines for the fake module (see test/fake/ScriptFile.h).
     void Script(const std::string& lines);
+    // What the child reads on standard input.
+    void Input(const std::string& text) { m_input = text; }
     // Runs without the fake module on the loader's path.
     void WithoutModule() { m_withModule = false; }
     // The fake's call log goes into standard output, so both show in the order they happened.
@@ -48,6 +51,7 @@ private:
 
     TempDir m_root;
     std::string m_script;
+    std::optional<std::string> m_input;
     bool m_withModule = true;
     bool m_logIntoOutput = false;
     std::vector<std::pair<std::string, std::string>> m_environment;

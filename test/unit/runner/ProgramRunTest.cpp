@@ -311,7 +311,8 @@ TEST(ProgramRun, FileErrorIsReportedAsStdException)
     const Lines lines = SplitLines(result.out);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(Last(lines), "ERROR: std::exception caught: Test file in PKCS#12 format was not found. Terminating...");
-    EXPECT_EQ(Last(result.calls), "C_Finalize");
+    // The test files are read before the module is loaded.
+    EXPECT_TRUE(result.calls.empty());
 }
 
 TEST(ProgramRun, FailingInitializeLeavesNothingToFinalize)

@@ -126,16 +126,26 @@ TEST(RunSettings, WarnsOncePerUnknownArgumentInOrder)
 TEST(RunSettings, PassCountThatIsNotAWholeNumberKeepsItsValueWithAWarning)
 {
     struct Case {
-        const char* argument;
+        std::vector<std::string> arguments;
         int32_t passes;
+        const char* warned;   // the argument warned about, or nullptr
     };
-    for (const Case& c : {Case{"--passes=abc", 0}, Case{"--passes=5x", 5}, Case{"--passes=", 0}, Case{"--passes=3 ", 3}}) {
-        const CRunSettings settings = ParseArguments({c.argument});
-        EXPECT_EQ(settings.passes, c.passes) << c.argument;
+    for (const Case& c : {Case{{"--passes=abc"}, 0, "--passes=abc"}, Case{{"--passes=5x"}, 5, "--passes=5x"},
+                          Case{{"--passes="}, 0, "--passes="}, Case{{"--passes=3 "}, 3, "--passes=3 "},
+                          // Only the argument the count comes from is warned about.
+                          Case{{"--passes=2", "--passes=abc"}, 2, nullptr},
+                          Case{{"--passes=abc", "--passes=5"}, 5, nullptr},
+                          Case{{"--passes=3x", "--passes=4"}, 3, "--passes=3x"},
+                          Case{{"--passes=1", "--passes=x"}, 0, "--passes=x"}}) {
+        const CRunSettings settings = ParseArguments(c.arguments);
+        EXPECT_EQ(settings.passes, c.passes) << c.arguments.back();
         std::ostringstream warnings;
         settings.WriteWarnings(warnings);
-        EXPECT_EQ(warnings.str(), std::string("warning: \"") + c.argument + "\" is not a whole number: read as " +
-                                      std::to_string(c.passes) + "\n");
+        const std::string expected = c.warned == nullptr ? std::string()
+                                                         : std::string("warning: \"") + c.warned +
+                                                               "\" is not a whole number: read as " +
+                                                               std::to_string(c.passes) + "\n";
+        EXPECT_EQ(warnings.str(), expected) << c.arguments.back();
         EXPECT_TRUE(settings.errors.empty());
     }
 }
@@ -168,7 +178,8 @@ TEST(RunSettings, ModuleSlotReportAndDirectoryOptions)
 TEST(RunSettings, UnusableOptionValuesAreErrors)
 {
     for (const char* argument : {"--slot=", "--slot=abc", "--slot=-1", "--slot=+1", "--slot=1x", "--slot=99999999999999999999999",
-                                 "--module=", "--junit=", "--conf-dir=", "--so-pin=", "--pin="}) {
+                                 "--module=", "--junit=", "--conf-dir=", "--token-label=", "--token-serial=  ",
+                                 "--token-label= ", "--so-pin=", "--pin="}) {
         const CRunSettings settings = ParseArguments({argument});
         ASSERT_EQ(settings.errors.size(), 1u) << argument;
         EXPECT_NE(settings.errors[0].find(argument), std::string::npos) << settings.errors[0];
@@ -214,6 +225,124 @@ TEST(RunSettings, PinsComeFromTheOptionsThenTheEnvironmentThenTheDefault)
     EXPECT_EQ(fromOptions.userPin, "3333");
     // A refused empty option does not let the variable in.
     EXPECT_EQ(ParseArguments({"--so-pin=4444", "--so-pin="}).soPin, "4444");
+    // Given twice with different values: an error that shows neither.
+    const CRunSettings twice = ParseArguments({"--pin", "5555", "--pin=6666"});
+    ASSERT_EQ(twice.errors.size(), 1u);
+    EXPECT_EQ(twice.errors[0].find("5555"), std::string::npos) << twice.errors[0];
+    EXPECT_EQ(twice.errors[0].find("6666"), std::string::npos) << twice.errors[0];
+}
+
+// --- Options with a value: "--name=VALUE" or "--name VALUE" ------------------------------------
+
+struct ValueCase {
+    const char* name;
+    std::vector<std::string> equalsForm;
+    std::vector<std::string> spacedForm;
+    std::string (*read)(const CRunSettings&);
+    std::string expected;
+};
+
+class ValueOptionTable : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(ValueOptionTable, BothFormsGiveTheSameValue)
+{
+    for (const std::vector<std::string>& arguments : {GetParam().equalsForm, GetParam().spacedForm}) {
+        std::vector<std::string> withFlags = arguments;
+        withFlags.push_back("--gost");
+        const CRunSettings settings = ParseArguments(withFlags);
+        EXPECT_EQ(GetParam().read(settings), GetParam().expected) << arguments[0];
+        EXPECT_TRUE(settings.errors.empty()) << arguments[0];
+        EXPECT_TRUE(settings.unknownArguments.empty()) << arguments[0];
+        EXPECT_TRUE(settings.gostTests);
+    }
+}
+
+TEST_P(ValueOptionTable, MissingValueIsAnError)
+{
+    // Last argument, or followed by another option (which stays an option).
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{GetParam().name}, {GetParam().name, "--skip-cert"}}) {
+        const CRunSettings settings = ParseArguments(arguments);
+        ASSERT_EQ(settings.errors.size(), 1u) << arguments.size();
+        EXPECT_EQ(settings.errors[0], std::string("\"") + GetParam().name + "\" needs a value");
+        EXPECT_EQ(settings.skipCert, arguments.size() == 2);
+    }
+}
+
+TEST_P(ValueOptionTable, RepeatedValueIsAnErrorOnlyWhenItDiffers)
+{
+    const std::string name = GetParam().name;
+    std::vector<std::string> same = GetParam().equalsForm;
+    same.insert(same.end(), GetParam().spacedForm.begin(), GetParam().spacedForm.end());
+    const CRunSettings sameTwice = ParseArguments(same);
+    EXPECT_TRUE(sameTwice.errors.empty());
+    EXPECT_EQ(GetParam().read(sameTwice), GetParam().expected);
+
+    std::vector<std::string> different = GetParam().equalsForm;
+    different.push_back(name + "=7");
+    const CRunSettings differs = ParseArguments(different);
+    ASSERT_EQ(differs.errors.size(), 1u);
+    EXPECT_EQ(differs.errors[0].find("\"" + name + "\" is given twice with different values"), 0u) << differs.errors[0];
+}
+
+std::string ModulePath(const CRunSettings& s) { return s.modulePath; }
+std::string SlotId(const CRunSettings& s) { return s.slotId ? std::to_string(*s.slotId) : "none"; }
+std::string JunitPath(const CRunSettings& s) { return s.junitPath; }
+std::string ConfDir(const CRunSettings& s) { return s.confDir; }
+std::string TokenLabel(const CRunSettings& s) { return s.tokenLabel; }
+std::string TokenSerial(const CRunSettings& s) { return s.tokenSerial; }
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, ValueOptionTable,
+    ::testing::Values(
+        ValueCase{"--module", {"--module=/usr/lib/m.so"}, {"--module", "/usr/lib/m.so"}, ModulePath, "/usr/lib/m.so"},
+        ValueCase{"--slot", {"--slot=12"}, {"--slot", "12"}, SlotId, "12"},
+        ValueCase{"--junit", {"--junit=r.xml"}, {"--junit", "r.xml"}, JunitPath, "r.xml"},
+        ValueCase{"--conf-dir", {"--conf-dir=/c"}, {"--conf-dir", "/c"}, ConfDir, "/c/"},
+        ValueCase{"--token-label", {"--token-label=My token"}, {"--token-label", "My token"}, TokenLabel, "My token"},
+        ValueCase{"--token-serial", {"--token-serial=0A1B"}, {"--token-serial", "0A1B"}, TokenSerial, "0A1B"}),
+    [](const ::testing::TestParamInfo<ValueCase>& info) {
+        std::string name;
+        for (const char* c = info.param.name + 2; *c != '\0'; ++c) {
+            if (*c != '-') name += *c;
+        }
+        return name;
+    });
+
+TEST(RunSettings, SpecifiedOptionsTakeNoSpacedValue)
+{
+    // "--passes 3" is no count: both words are unknown, the count stays 1.
+    const CRunSettings settings = ParseArguments({"--passes", "3", "--gost", "1"});
+    EXPECT_EQ(settings.passes, 1);
+    EXPECT_TRUE(settings.gostTests);
+    EXPECT_EQ(settings.unknownArguments, (std::vector<std::string>{"--passes", "3", "1"}));
+    EXPECT_TRUE(settings.errors.empty());
+}
+
+TEST(RunSettings, NextArgumentStartingWithADashIsNoValue)
+{
+    // A forgotten value must not swallow the next option: it is read as an argument itself.
+    const CRunSettings settings = ParseArguments({"--junit", "--skip-cert.xml", "--module", "m.so", "--skip-cert"});
+    ASSERT_EQ(settings.errors.size(), 1u);
+    EXPECT_EQ(settings.errors[0], "\"--junit\" needs a value");
+    EXPECT_EQ(settings.unknownArguments, (std::vector<std::string>{"--skip-cert.xml"}));
+    EXPECT_EQ(settings.junitPath, "");
+    EXPECT_EQ(settings.modulePath, "m.so");
+    EXPECT_TRUE(settings.skipCert);
+}
+
+TEST(RunSettings, SlotExcludesTheTokenIdentity)
+{
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--slot=1", "--token-label=A"}, {"--token-serial", "S", "--slot", "1"}}) {
+        const CRunSettings settings = ParseArguments(arguments);
+        ASSERT_EQ(settings.errors.size(), 1u);
+        EXPECT_EQ(settings.errors[0], "\"--slot\" cannot be combined with \"--token-label\" or \"--token-serial\"");
+    }
+    const CRunSettings both = ParseArguments({"--token-label=A", "--token-serial=S"});
+    EXPECT_TRUE(both.errors.empty());
+    EXPECT_EQ(both.tokenLabel, "A");
+    EXPECT_EQ(both.tokenSerial, "S");
 }
 
 TEST(RunSettings, UsageNamesEveryOptionAndStatus)
@@ -222,9 +351,9 @@ TEST(RunSettings, UsageNamesEveryOptionAndStatus)
     CRunSettings::WriteUsage(usage);
     for (const char* text : {"--skip-init-token", "--gost", "--passes=", "--skip-2048", "--skip-cert", "--help",
                              "-h", "--module=", "--standard-calls", "--slot=", "--list-slots", "--conf-dir=",
-                             "--junit=", "--trace", "--so-pin=", "--pin=", "TOKENTEST_SO_PIN", "TOKENTEST_PIN",
-                             "XDG_STATE_HOME", "--version", "  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  128+N ",
-                             "  255 "}) {
+                             "--junit=", "--trace", "--token-label=", "--token-serial=", "next argument",
+                             "--so-pin=", "--pin=", "TOKENTEST_SO_PIN", "TOKENTEST_PIN", "XDG_STATE_HOME",
+                             "--version", "  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  128+N ", "  255 "}) {
         EXPECT_NE(usage.str().find(text), std::string::npos) << text;
     }
 }

@@ -102,7 +102,7 @@ TEST(SlotRun, PromptAtEndOfInputEndsWith2AndWipesNothing)
               "Slots with tokens:\r\n"
               "[0] : Reader A (label \"Fake token\", serial number \"\")\n"
               "[1] : Reader B (label \"Fake token\", serial number \"SN-9\")\n"
-              "\r\nPlease enter slot number: "
+              "\r\nPlease enter slot number: \n"
               "ERROR: std::exception caught: end of input while reading the slot number\n");
     EXPECT_FALSE(Called(result, "C_InitToken"));
     EXPECT_FALSE(Called(result, "C_OpenSession"));

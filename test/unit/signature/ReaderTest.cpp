@@ -2,6 +2,7 @@
 // message, read errors, and the PEM body rules.
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <random>
 
@@ -74,12 +75,12 @@ TEST_P(RawReaderSizeTest, ReadsTheWholeFileUnchanged)
 INSTANTIATE_TEST_SUITE_P(DerChunkBoundaries, RawReaderSizeTest,
                          ::testing::Values(SizeCase{ReadDer, 0}, SizeCase{ReadDer, 1}, SizeCase{ReadDer, 2047},
                                            SizeCase{ReadDer, 2048}, SizeCase{ReadDer, 2049}, SizeCase{ReadDer, 3000},
-                                           SizeCase{ReadDer, 100000}),
+                                           SizeCase{ReadDer, 100000}, SizeCase{ReadDer, 1u << 20}),
                          SizeName);
 INSTANTIATE_TEST_SUITE_P(P12ChunkBoundaries, RawReaderSizeTest,
                          ::testing::Values(SizeCase{ReadP12, 0}, SizeCase{ReadP12, 4095}, SizeCase{ReadP12, 4096},
                                            SizeCase{ReadP12, 4097}, SizeCase{ReadP12, 3000},
-                                           SizeCase{ReadP12, 100000}),
+                                           SizeCase{ReadP12, 100000}, SizeCase{ReadP12, 1u << 20}),
                          SizeName);
 
 // ---- Failures common to all three readers ------------------------------------------------
@@ -112,6 +113,20 @@ TEST_P(ReaderFailureTest, UnreadablePathIsTreatedLikeAMissingFile)
         ConsoleScript console;
         EXPECT_FALSE(GetParam().reader(m_operator, path, out)) << path;
         EXPECT_EQ(console.Output(), std::string("Couldn't open file '") + path + "\"\r\nTry again.\r\n");
+        EXPECT_TRUE(out.empty());
+    }
+}
+
+TEST_P(ReaderFailureTest, FileOverOneMebibyteIsTreatedLikeAMissingFile)
+{
+    // Sparse files: the big one is refused by its size, never read into memory.
+    for (const std::uintmax_t size : {std::uintmax_t{(1u << 20) + 1}, std::uintmax_t{1} << 30}) {
+        WriteFileBytes("big", "");
+        std::filesystem::resize_file("big", size);
+        std::vector<unsigned char> out;
+        ConsoleScript console;
+        EXPECT_FALSE(GetParam().reader(m_operator, "big", out)) << size;
+        EXPECT_EQ(console.Output(), "Couldn't open file 'big\"\r\nTry again.\r\n");
         EXPECT_TRUE(out.empty());
     }
 }

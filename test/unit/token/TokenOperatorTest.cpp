@@ -119,6 +119,8 @@ TEST_P(SlotDialogue, AnswerSelectsPositionNotId)
         } catch (const CustomException& e) {
             EXPECT_STREQ(e.what(), "end of input while reading the slot number");
         }
+        // The prompt's line is ended, so that the report has a line of its own.
+        expected += "\n";
         // Nothing but the queries: no token is touched before the answer.
         for (const fake::Call& call : fake::Calls()) {
             EXPECT_TRUE(call.name == "C_GetFunctionList" || call.name == "C_Initialize" ||
@@ -135,17 +137,23 @@ TEST_P(SlotDialogue, AnswerSelectsPositionNotId)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, SlotDialogue,
-                         ::testing::Values(SlotAnswer{"1\n", 7, 1, "\n"},
-                                           SlotAnswer{"0\n", 42, 1, "\n"},
-                                           SlotAnswer{"5\n1\n", 7, 2, "\n"},
-                                           SlotAnswer{"  \n\n 1 \n", 7, 1, " \n"},
-                                           SlotAnswer{"2 1\n", 7, 2, "\n"},
-                                           // Not a number: the rest of the line is dropped and
-                                           // the prompt repeats.
-                                           SlotAnswer{"abc def\n1\n", 7, 2, "\n"},
-                                           SlotAnswer{"x\ny\n0\n", 42, 3, "\n"},
-                                           SlotAnswer{"-1\n1\n", 7, 2, "\n"},
-                                           SlotAnswer{"99999999999999999999999\n1\n", 7, 2, "\n"},
+                         ::testing::Values(SlotAnswer{"1\n", 7, 1, ""},
+                                           SlotAnswer{"0\n", 42, 1, ""},
+                                           // One line is read per answer, no more.
+                                           SlotAnswer{"1\nleft\n", 7, 1, "left\n"},
+                                           SlotAnswer{"5\n1\n", 7, 2, ""},
+                                           // Blanks around the number are allowed; a line
+                                           // without a number asks again.
+                                           SlotAnswer{"  \n\n 1 \n", 7, 3, ""},
+                                           // Anything but one whole decimal number on the
+                                           // line asks again: a typo never chooses a slot.
+                                           SlotAnswer{"2 1\n1\n", 7, 2, ""},
+                                           SlotAnswer{"0x1\n1\n", 7, 2, ""},
+                                           SlotAnswer{"1abc\n0\n", 42, 2, ""},
+                                           SlotAnswer{"abc def\n1\n", 7, 2, ""},
+                                           SlotAnswer{"x\ny\n0\n", 42, 3, ""},
+                                           SlotAnswer{"-1\n1\n", 7, 2, ""},
+                                           SlotAnswer{"99999999999999999999999\n1\n", 7, 2, ""},
                                            // End of input: an exception, never a chosen slot.
                                            SlotAnswer{"", 0, 1, ""},
                                            SlotAnswer{"5", 0, 2, ""},
@@ -525,7 +533,7 @@ TEST_F(TokenOperatorTest, PinEntryAtEndOfInputThrowsInsteadOfLooping)
         ConsoleScript console(input);
         Pin pin = MakePin("kept?");
         EXPECT_THROW(op.AskForPin(pin), CustomException) << "input \"" << input << "\"";
-        EXPECT_EQ(console.Output(), "Enter PIN: ");
+        EXPECT_EQ(console.Output(), "Enter PIN: \n");
     }
 }
 
@@ -561,7 +569,7 @@ TEST_F(TokenOperatorTest, TypedPinLoopEndsOnLockedPinOrEndOfInput)
     {
         ConsoleScript console("bad\n");
         EXPECT_THROW(op.Authenticate(kRw), CustomException);
-        EXPECT_EQ(console.Output(), "Enter PIN: Incorrect PIN\nIncorrect PIN. Please try again.\r\nEnter PIN: ");
+        EXPECT_EQ(console.Output(), "Enter PIN: Incorrect PIN\nIncorrect PIN. Please try again.\r\nEnter PIN: \n");
     }
     fake::SetPinLocked(CKU_USER, true);
     ConsoleScript console("52816037\n");
