@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "runner/ErrorReport.h"
+#include "support/InterruptSignals.h"
 #include "support/PKCSException.h"
 #include "support/PinGuardException.h"
 
@@ -23,6 +24,8 @@ bool CKeepGoingPass::Run(const std::vector<CPassStep>& steps)
 {
     for (size_t i = 0; i < steps.size(); ++i) {
         const CPassStep& step = steps[i];
+        // An interrupt ends the run between steps, never inside one.
+        CInterruptSignals::ThrowIfPending();
         if (step.IsMessageOnly()) {
             m_logger.info(step.announcement);
             continue;

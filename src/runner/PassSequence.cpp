@@ -5,17 +5,17 @@
 
 #include "runner/PassPlan.h"
 
-namespace {
-
-const std::string kDefaultPin = "52816037";
-
-std::vector<unsigned char> DefaultPinBytes() { return std::vector<unsigned char>(kDefaultPin.begin(), kDefaultPin.end()); }
-
-}  // namespace
+#include "support/InterruptSignals.h"
 
 CPassSequence::CPassSequence(Logger& logger, CTestsOperator& tests, const CRunSettings& settings)
     : m_logger(logger), m_tests(tests), m_settings(settings)
 {
+}
+
+std::vector<unsigned char> CPassSequence::UserPinBytes() const
+{
+    const std::string pin = m_tests.Pins().UserPin();
+    return std::vector<unsigned char>(pin.begin(), pin.end());
 }
 
 std::vector<CPassStep> CPassSequence::Steps(const std::vector<unsigned char>& pin)
@@ -25,8 +25,10 @@ std::vector<CPassStep> CPassSequence::Steps(const std::vector<unsigned char>& pi
 
 bool CPassSequence::Run()
 {
-    const std::vector<unsigned char> defaultPinBytes = DefaultPinBytes();
+    const std::vector<unsigned char> defaultPinBytes = UserPinBytes();
     for (const CPassStep& step : Steps(defaultPinBytes)) {
+        // An interrupt lets the step in progress finish and stops before the next one.
+        CInterruptSignals::ThrowIfPending();
         if (!step.announcement.empty()) {
             m_logger.info(step.announcement);
         }
@@ -45,6 +47,6 @@ bool CPassSequence::Run()
 
 bool CPassSequence::Run(CKeepGoingPass& pass)
 {
-    const std::vector<unsigned char> defaultPinBytes = DefaultPinBytes();
+    const std::vector<unsigned char> defaultPinBytes = UserPinBytes();
     return pass.Run(Steps(defaultPinBytes));
 }

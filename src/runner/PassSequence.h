@@ -17,6 +17,8 @@ public:
     bool Run(CKeepGoingPass& pass);
     // The steps of a pass with these settings, for what they need of the token.
     std::vector<CPassStep> Steps(const std::vector<unsigned char>& pin);
+    // The user PIN of the run as the logins send it.
+    std::vector<unsigned char> UserPinBytes() const;
 
 private:
     Logger& m_logger;

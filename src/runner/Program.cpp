@@ -10,11 +10,15 @@
 #include "runner/JunitReport.h"
 #include "runner/RunSettings.h"
 #include "runner/TestRun.h"
+#include "support/InterruptException.h"
+#include "support/InterruptSignals.h"
 #include "support/Logger.h"
 #include "support/PKCSException.h"
 #include "support/PinGuardException.h"
 
 namespace {
+
+std::string InterruptLine(int signalNumber) { return "ERROR: interrupted by signal " + std::to_string(signalNumber); }
 
 // Everything the run built is gone, the module finalised and unloaded, before a handler
 // writes its line.
@@ -23,7 +27,20 @@ int RunReportingFailure(const CRunSettings& settings, CJunitReport* report)
     std::string line;
     std::vector<std::string> callLines;
     try {
-        return CTestRun(settings, report).Run();
+        const int status = CTestRun(settings, report).Run();
+        // A signal after the last step: the run is complete, but the caller asked to stop.
+        if (CInterruptSignals::Pending() != 0) {
+            CErrorReport::Write(std::cout, InterruptLine(CInterruptSignals::Pending()));
+            return CTestRun::kStatusSignalBase + CInterruptSignals::Pending();
+        }
+        return status;
+    } catch (const CInterruptException& e) {
+        // Torn down as after a failure; the step that was running is the one marked.
+        CErrorReport::Write(std::cout, InterruptLine(e.Signal()));
+        if (report != nullptr) {
+            report->Fail("interrupted");
+        }
+        return CTestRun::kStatusSignalBase + e.Signal();
     } catch (const CPinGuardException& e) {
         // Nothing was tried on the token: a status of its own.
         line = std::string("ERROR: ") + e.what();
@@ -107,6 +124,7 @@ int main(int argc, char* argv[])
         settings.WriteErrors(std::cerr);
         return CTestRun::kStatusFailure;
     }
+    const CInterruptSignals interrupts;
     if (!settings.junitPath.empty()) {
         return RunWithJunitReport(settings);
     }

@@ -122,6 +122,8 @@ const CRunSettings::ValueOption kValueOptions[] = {
     {"--junit", StoreText<&CRunSettings::junitPath>, "", false},
     {"--token-label", StoreTokenField<&CRunSettings::tokenLabel>, "blanks alone match no label", false},
     {"--token-serial", StoreTokenField<&CRunSettings::tokenSerial>, "blanks alone match no serial number", false},
+    {"--so-pin", StoreText<&CRunSettings::soPin>, "", true},
+    {"--pin", StoreText<&CRunSettings::userPin>, "", true},
 };
 
 // An argument that names a value option, and where its value is.
@@ -184,6 +186,7 @@ CRunSettings CRunSettings::Parse(int argc, const char* const* argv)
     }
     settings.WarnAboutCountingPasses();
     settings.CheckCombinations();
+    settings.TakePinsFromEnvironment();
     return settings;
 }
 
@@ -261,6 +264,19 @@ void CRunSettings::CheckCombinations()
     }
 }
 
+void CRunSettings::TakePinsFromEnvironment()
+{
+    // The options win; an empty variable counts as unset.
+    const char* so = std::getenv("TOKENTEST_SO_PIN");
+    if (m_givenValues.count("--so-pin") == 0 && so != nullptr && *so != '\0') {
+        soPin = so;
+    }
+    const char* user = std::getenv("TOKENTEST_PIN");
+    if (m_givenValues.count("--pin") == 0 && user != nullptr && *user != '\0') {
+        userPin = user;
+    }
+}
+
 void CRunSettings::WriteWarnings(std::ostream& out) const
 {
     for (const std::string& argument : unknownArguments) {
@@ -292,7 +308,7 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "\n"
            "Options:\n"
            "  --skip-init-token  do not initialise the token; it must already accept the\n"
-           "                     PIN 52816037 for the user and the security officer\n"
+           "                     run's PINs (52816037 unless set) for the user and the SO\n"
            "  --gost             run the GOST tests instead of the RSA 2048 tests\n"
            "  --passes=N         run the tests N times (default 1; 0 or less runs none)\n"
            "  --skip-2048        skip the RSA 2048 tests\n"
@@ -312,6 +328,10 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "                     verdict (passed, failed, skipped for what the token lacks, not\n"
            "                     run for a failed step it needs), then a summary; status 2\n"
            "                     when a step failed\n"
+           "  --so-pin=PIN       the SO PIN the pass formats the token with, uses and restores\n"
+           "                     (default 52816037, or $TOKENTEST_SO_PIN)\n"
+           "  --pin=PIN          the user PIN the pass logs in with, uses and restores\n"
+           "                     (default 52816037, or $TOKENTEST_PIN)\n"
            "  --version          print the version and exit\n"
            "  -h, --help         show this text and exit\n"
            "The options with a value (all but --passes=) also take it as the next argument\n"
@@ -320,22 +340,25 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "warning on standard error.\n"
            "\n"
            "Exit status:\n"
-           "  0    every pass ran, or no pass was asked for\n"
-           "  1    the PKCS#11 module cannot be loaded\n"
-           "  2    a test failed, a test file cannot be read, an option is unusable, or no\n"
-           "       single token matches the slot or token asked for; the line before names\n"
-           "       the failure\n"
-           "  3    no slot holds a token\n"
-           "  4    a PIN about to be used is locked or at its final try; nothing was tried\n"
-           "  255  the token refused the default PIN\n"
+           "  0      every pass ran, or no pass was asked for\n"
+           "  1      the PKCS#11 module cannot be loaded\n"
+           "  2      a test failed, a test file cannot be read, an option is unusable, no single\n"
+           "         token matches the slot or token asked for, or another run is testing the\n"
+           "         token; the line before names the failure\n"
+           "  3      no slot holds a token\n"
+           "  4      a PIN about to be used is locked or at its final try; nothing was tried\n"
+           "  128+N  interrupted by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP): the step\n"
+           "         running finished, a temporary PIN was set back, the report was written\n"
+           "  255    the token refused the default PIN\n"
            "\n"
-           "The PIN change tests set each PIN to the temporary PIN 26074913 and back. When a test\n"
-           "fails meanwhile, the run tries once to set it back and says whether it could. A run\n"
-           "stopped then (killed, power lost) leaves the temporary PIN; restore the default with\n"
-           "  pkcs11-tool --module MODULE --slot ID --login --login-type so --so-pin 26074913 \\\n"
-           "    --change-pin --new-pin 52816037\n"
-           "for the SO PIN, and for the user PIN with\n"
-           "  pkcs11-tool --module MODULE --slot ID --login --pin 26074913 \\\n"
-           "    --change-pin --new-pin 52816037\n"
+           "The PIN change tests set each PIN to the temporary PIN 26074913 (another one when\n"
+           "--so-pin or --pin gives that) and back. When a test fails or the run is interrupted\n"
+           "meanwhile, the run tries once to set it back and says whether it could; if not, it\n"
+           "prints the pkcs11-tool command that restores that PIN. A second signal ends the run at\n"
+           "once. Before each change the run records the token and the PIN in\n"
+           "$XDG_STATE_HOME/tokentest/ (default ~/.local/state/tokentest/); a run killed meanwhile\n"
+           "leaves the record, and the next run on that token sets the PIN back before anything\n"
+           "else. The same directory holds a lock per token serial number: a second run on a\n"
+           "token that another run is testing stops with status 2 before touching it.\n"
         << std::flush;
 }

@@ -15,7 +15,8 @@ public:
     // the source file.
     struct ValueOption;
 
-    // Reads every argument after the program name. Unknown arguments are only warned about;
+    // Reads every argument after the program name, then the PINs from TOKENTEST_SO_PIN and
+    // TOKENTEST_PIN where no option gave them. Unknown arguments are only warned about;
     // a value option without a value, with an unusable value or given twice with different
     // values is an error (see `errors`), as are options that exclude each other.
     static CRunSettings Parse(int argc, const char* const* argv);
@@ -54,6 +55,9 @@ public:
     bool trace = false;
     // Every step of every pass reaches a verdict; a summary follows the last pass.
     bool keepGoing = false;
+    // The PINs the pass uses and restores (never printed).
+    std::string soPin = "52816037";
+    std::string userPin = "52816037";
 
     std::vector<std::string> unknownArguments;
     std::vector<std::string> warnings;
@@ -67,6 +71,7 @@ private:
     // `value` is null when none was given.
     void SetValue(const ValueOption& option, const char* value, const std::string& shown);
     void CheckCombinations();
+    void TakePinsFromEnvironment();
     void WarnAboutCountingPasses();
 
     // The first value each value option was given, by option name.

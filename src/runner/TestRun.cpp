@@ -10,7 +10,11 @@
 #include "runner/PassSequence.h"
 #include "runner/StepVerdicts.h"
 #include "runner/TestFiles.h"
+#include "runner/TokenLock.h"
+#include "support/InterruptSignals.h"
 #include "support/Logger.h"
+#include "support/StateDirectory.h"
+#include "tests/PinJournal.h"
 #include "tests/TestsOperator.h"
 #include "token/TokenCapabilities.h"
 
@@ -37,11 +41,42 @@ int CTestRun::ListSlots()
     return kStatusOk;
 }
 
+bool CTestRun::TakeToken(Logger& logger, CTestsOperator& tests, std::optional<CTokenLock>& lock,
+                         std::optional<CPinJournal>& journal)
+{
+    CInterruptSignals::ThrowIfPending();
+    std::string error;
+    if (!CStateDirectory::Create(error)) {
+        std::cerr << "warning: no token lock and no PIN journal: " << error << "\n" << std::flush;
+        return true;
+    }
+    const std::string directory = CStateDirectory::Path();
+    const CPinJournal::Entry token = tests.CurrentToken();
+    lock.emplace(CStateDirectory::TokenFile(directory, token.serial, ".lock"));
+    if (lock->Busy()) {
+        logger.error("another tokentest run is testing the token with serial number \"" + token.serial + "\" (label \"" +
+                     token.label + "\"); not touching it");
+        return false;
+    }
+    if (!lock->Held()) {
+        std::cerr << "warning: the token is not locked against other runs: " << lock->Error() << "\n" << std::flush;
+    }
+    journal.emplace(directory);
+    tests.SetPinJournal(&*journal);
+    if (const std::optional<CPinJournal::Entry> entry = journal->Find(token.serial, token.label)) {
+        tests.RecoverTemporaryPin(*entry);
+    }
+    return true;
+}
+
 int CTestRun::Run()
 {
     if (m_settings.listSlots) {
         return ListSlots();
     }
+    // Declared before the tests operator, so the token stays locked until it is torn down.
+    std::optional<CTokenLock> lock;
+    std::optional<CPinJournal> journal;
     Logger logger;
     const std::string announcement = "Performing tests " + std::to_string(m_settings.passes) + " times...";
     logger.info(announcement);
@@ -49,6 +84,7 @@ int CTestRun::Run()
     CTestFiles::Check(m_settings);
     CTestsOperator tests(ModuleOptions());
     tests.SetConfDir(m_settings.confDir);
+    tests.SetPins(CTestPins(m_settings.soPin, m_settings.userPin));
     if (tests.UsesStandardCalls()) {
         logger.info(tests.ModuleHasVendorEntries() ? "Using standard PKCS#11 calls instead of the module's vendor extensions"
                                                    : "Module has no vendor extensions: using standard PKCS#11 calls");
@@ -63,6 +99,9 @@ int CTestRun::Run()
         logger.error("No tokens available. Please insert one. Terminating...");
         return kStatusNoToken;
     }
+    if (!TakeToken(logger, tests, lock, journal)) {
+        return kStatusFailure;
+    }
     if (m_settings.keepGoing && m_settings.passes > 0) {
         return RunKeepingGoing(tests, logger);
     }
@@ -72,6 +111,7 @@ int CTestRun::Run()
 int CTestRun::RunPasses(CTestsOperator& tests, const std::function<bool(CPassSequence&)>& runPass, Logger& logger)
 {
     for (int64_t pass = 1; pass <= m_settings.passes; ++pass) {
+        CInterruptSignals::ThrowIfPending();
         const std::clock_t start = std::clock();
         std::cout << "---------- Pass #" << pass << " ----------" << "\n" << std::flush;
         if (m_report != nullptr) {

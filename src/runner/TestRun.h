@@ -4,10 +4,14 @@
 // everything it built, the loaded module included, has been released.
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "runner/JunitReport.h"
 #include "runner/RunSettings.h"
+#include "runner/TokenLock.h"
+#include "support/Logger.h"
+#include "tests/PinJournal.h"
 #include "token/ModuleOptions.h"
 
 class CPassSequence;
@@ -22,6 +26,7 @@ public:
     static const int kStatusNoToken = 3;
     static const int kStatusPinAtRisk = 4;         // a PIN about to be used is locked or at its final try
     static const int kStatusPinRefused = 255;
+    static const int kStatusSignalBase = 128;      // plus the signal that interrupted the run
 
     // The report, when given, hears where each pass begins and ends.
     explicit CTestRun(const CRunSettings& settings, CJunitReport* report = nullptr);
@@ -41,6 +46,10 @@ private:
     // --keep-going: what the token can do is read first, every step gets a verdict, and a
     // summary follows the last pass.
     int RunKeepingGoing(CTestsOperator& tests, Logger& logger);
+    // Before anything changes on the chosen token: its lock (false when another run holds
+    // it) and the journal, with the recovery of a PIN an earlier run left temporary.
+    bool TakeToken(Logger& logger, CTestsOperator& tests, std::optional<CTokenLock>& lock,
+                   std::optional<CPinJournal>& journal);
 
     const CRunSettings& m_settings;
     CJunitReport* m_report;

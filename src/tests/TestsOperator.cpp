@@ -5,6 +5,7 @@
 #include "support/CustomException.h"
 #include "support/IgnoredAnswers.h"
 #include "support/ModuleAnswers.h"
+#include "support/InterruptSignals.h"
 #include "support/PKCSException.h"
 #include "token/TokenState.h"
 
@@ -65,10 +66,25 @@ void CTestsOperator::ShareSession()
     m_gostOperator.SetCurrentSession(m_hSession);
 }
 
+void CTestsOperator::SetPins(const CTestPins& pins)
+{
+    m_pins = pins;
+    m_basicOperator.SetPins(pins);
+}
+
+CPinJournal::Entry CTestsOperator::CurrentToken()
+{
+    const CK_TOKEN_INFO info = ReadTokenInfo(m_slotId, "CTokenOperator::CheckToken");
+    CPinJournal::Entry entry;
+    entry.serial = CTokenState::Field(info.serialNumber, sizeof(info.serialNumber));
+    entry.label = CTokenState::Field(info.label, sizeof(info.label));
+    return entry;
+}
+
 void CTestsOperator::TestPinChange(unsigned long userType)
 {
-    const std::string defaultPin = "52816037";
-    const std::string temporaryPin = "26074913";
+    const std::string& defaultPin = m_pins.PinOf(userType);
+    const std::string& temporaryPin = m_pins.TemporaryPin();
     const std::vector<unsigned char> defaultPinBytes(defaultPin.begin(), defaultPin.end());
     const std::vector<unsigned char> temporaryPinBytes(temporaryPin.begin(), temporaryPin.end());
 
@@ -77,24 +93,35 @@ void CTestsOperator::TestPinChange(unsigned long userType)
     if (!Authenticate(defaultPinBytes, userType, CKF_RW_SESSION)) {
         throw CustomException("Can not authenticate into token using default PIN", RefusedLogin(true));
     }
-    ChangePin(defaultPin, temporaryPin);
-
-    // From here until the change back the token holds the temporary PIN: a failure must not
-    // leave it there without a word.
+    // The record comes first, so that a run killed during the change leaves it behind.
+    RecordTemporaryPin(userType);
     try {
+        ChangePin(defaultPin, temporaryPin);
+    } catch (...) {
+        ForgetTemporaryPin();
+        throw;
+    }
+
+    // From here until the change back the token holds the temporary PIN: a failure or an
+    // interrupt must not leave it there without a word.
+    try {
+        CInterruptSignals::ThrowIfPending();
         m_logger.info("Trying to login with new PIN");
         Logout();
         if (!Authenticate(temporaryPinBytes, userType, CKF_RW_SESSION)) {
             throw CustomException("Can not authenticate into token using new PIN", RefusedLogin(false));
         }
 
+        CInterruptSignals::ThrowIfPending();
         m_logger.info("Trying to change PIN back to default");
         ChangePin(temporaryPin, defaultPin);
     } catch (...) {
-        RestoreDefaultPin(userType, defaultPin, temporaryPin);
+        RestoreDefaultPin(userType);
         throw;
     }
+    ForgetTemporaryPin();
 
+    CInterruptSignals::ThrowIfPending();
     m_logger.info("Trying to login with default PIN");
     Logout();
     if (!Authenticate(defaultPinBytes, userType, CKF_RW_SESSION)) {
@@ -102,32 +129,103 @@ void CTestsOperator::TestPinChange(unsigned long userType)
     }
 }
 
-void CTestsOperator::RestoreDefaultPin(unsigned long userType, const std::string& defaultPin,
-                                       const std::string& temporaryPin)
+void CTestsOperator::RecordTemporaryPin(unsigned long userType)
+{
+    if (m_journal == nullptr) {
+        return;
+    }
+    CPinJournal::Entry entry = CurrentToken();
+    entry.userType = userType;
+    entry.temporaryPin = m_pins.TemporaryPin();
+    m_journal->Record(entry);
+    m_journalSerial = entry.serial;
+}
+
+void CTestsOperator::ForgetTemporaryPin()
+{
+    if (m_journal != nullptr) {
+        m_journal->Clear(m_journalSerial);
+    }
+}
+
+CK_RV CTestsOperator::LogInWithTemporaryAndChangeBack(unsigned long userType, const std::string& temporaryPin)
 {
     const std::vector<unsigned char> temporaryPinBytes(temporaryPin.begin(), temporaryPin.end());
-    bool restored = false;
+    const CK_RV rv = OpenSessionAndLogIn(temporaryPinBytes, userType, CKF_RW_SESSION);
+    ShareSession();
+    if (rv == CKR_OK) {
+        m_basicOperator.ChangePin(temporaryPin, m_pins.PinOf(userType));
+    }
+    return rv;
+}
+
+std::string CTestsOperator::RecoveryCommand(unsigned long userType, const std::string& temporaryPin)
+{
+    const std::string& pin = m_pins.PinOf(userType);
+    const std::string login =
+        userType == CKU_SO ? " --login --login-type so --so-pin " + temporaryPin : " --login --pin " + temporaryPin;
+    return "pkcs11-tool --module " + GetLibraryPath() + " --slot " + std::to_string(m_slotId) + login +
+           " --change-pin --new-pin " + (pin == CTestPins::kDefaultPin ? pin : std::string("PIN"));
+}
+
+void CTestsOperator::RestoreDefaultPin(unsigned long userType)
+{
+    const std::string& temporaryPin = m_pins.TemporaryPin();
+    CK_RV rv = CKR_GENERAL_ERROR;
     const CIgnoredAnswers cleanUp;
     try {
         // The failure may have left a login or none; only the login that follows matters.
         m_pFunctionList->C_Logout(m_hSession);
-        const CK_RV rv = OpenSessionAndLogIn(temporaryPinBytes, userType, CKF_RW_SESSION);
-        ShareSession();
-        if (rv == CKR_OK) {
-            m_basicOperator.ChangePin(temporaryPin, defaultPin);
-            restored = true;
-        }
+        rv = LogInWithTemporaryAndChangeBack(userType, temporaryPin);
     } catch (...) {
         // Reported by the line below; the failure that brought us here is the one to report.
+        rv = CKR_GENERAL_ERROR;
     }
     const std::string pin = CTokenState::PinName(userType);
-    if (restored) {
-        m_logger.info("The " + pin + " was the temporary PIN " + temporaryPin + " when the test failed; it is back to "
-                      "the default PIN " + defaultPin);
+    if (rv == CKR_OK) {
+        ForgetTemporaryPin();
+        m_logger.info("The " + pin + " was the temporary PIN " + temporaryPin + " when the test failed; it is back to " +
+                      m_pins.Describe(userType));
+    } else if (rv == CKR_PIN_INCORRECT) {
+        // The token refused the temporary PIN: the change to it never took effect.
+        ForgetTemporaryPin();
+        m_logger.info("The " + pin + " is not the temporary PIN " + temporaryPin + ": the token refused it");
     } else {
-        m_logger.error("The " + pin + " is still the temporary PIN " + temporaryPin + ": setting it back to the "
-                       "default PIN " + defaultPin + " failed; see tokentest --help to restore it by hand");
+        m_logger.error("The " + pin + " is still the temporary PIN " + temporaryPin + ": setting it back to " +
+                       m_pins.Describe(userType) + " failed; restore it with: " +
+                       RecoveryCommand(userType, temporaryPin));
     }
+}
+
+void CTestsOperator::RecoverTemporaryPin(const CPinJournal::Entry& entry)
+{
+    const std::string pin = CTokenState::PinName(entry.userType);
+    CK_RV rv = CKR_GENERAL_ERROR;
+    try {
+        rv = LogInWithTemporaryAndChangeBack(entry.userType, entry.temporaryPin);
+    } catch (...) {
+        m_logger.error("An earlier run left the " + pin + " at the temporary PIN " + entry.temporaryPin +
+                       "; setting it back failed; restore it with: " +
+                       RecoveryCommand(entry.userType, entry.temporaryPin));
+        throw;
+    }
+    if (rv == CKR_OK) {
+        m_logger.info("An earlier run left the " + pin + " at the temporary PIN " + entry.temporaryPin +
+                      "; it is back to " + m_pins.Describe(entry.userType));
+    } else if (rv == CKR_PIN_INCORRECT) {
+        m_logger.info("An earlier run stopped while changing the " + pin + "; the token refused the temporary PIN " +
+                      entry.temporaryPin + ", so the change had not taken effect");
+    } else {
+        m_logger.error("An earlier run left the " + pin + " at the temporary PIN " + entry.temporaryPin +
+                       "; the token refused the login with it; restore it with: " +
+                       RecoveryCommand(entry.userType, entry.temporaryPin));
+        throw CPKCSException(rv, "CTestsOperator::RecoverTemporaryPin");
+    }
+    if (m_journal != nullptr) {
+        m_journal->Clear(entry.serial);
+    }
+    // The pass begins with no session, as it would have without this.
+    CloseAllSessions();
 }
 
 void CTestsOperator::CleanCard()

@@ -8,7 +8,9 @@
 #include "signature/GostSignatureOperator.h"
 #include "signature/RsaSignatureOperator.h"
 #include "support/Logger.h"
+#include "tests/PinJournal.h"
 #include "token/BasicOperator.h"
+#include "token/TestPins.h"
 #include "token/TokenOperator.h"
 
 class CTestsOperator : public CTokenOperator {
@@ -23,6 +25,17 @@ public:
     void SetConfDir(const std::string& directory);
     bool Authenticate(const std::vector<unsigned char>& pin, unsigned long userType, unsigned long flags) override;
     using CTokenOperator::Authenticate;
+
+    // The PINs the tests use, formatting included; the default PIN for both until set.
+    void SetPins(const CTestPins& pins);
+    const CTestPins& Pins() const { return m_pins; }
+    // Where a PIN change is recorded while the PIN is temporary; none until set.
+    void SetPinJournal(const CPinJournal* journal) { m_journal = journal; }
+    // The chosen token's serial number and label, as the journal keys its records.
+    CPinJournal::Entry CurrentToken();
+    // An earlier run left this PIN at the temporary one: one login with it and the change
+    // back, on a session of its own, with one line saying what was found.
+    void RecoverTemporaryPin(const CPinJournal::Entry& entry);
 
     void TestPinChange(unsigned long userType);
     void CleanCard();
@@ -61,11 +74,21 @@ public:
 private:
     void ShareSession();
     // After a failure while the PIN of userType is the temporary one: one try to set it back
-    // to the default, and a line that says whether it is back.
-    void RestoreDefaultPin(unsigned long userType, const std::string& defaultPin, const std::string& temporaryPin);
+    // to the run's PIN, and a line that says whether it is back.
+    void RestoreDefaultPin(unsigned long userType);
+    // One login with the temporary PIN on a new session, then the change back: the login's
+    // result (CKR_PIN_INCORRECT: the PIN was not the temporary one); failures of the change throw.
+    CK_RV LogInWithTemporaryAndChangeBack(unsigned long userType, const std::string& temporaryPin);
+    void RecordTemporaryPin(unsigned long userType);
+    void ForgetTemporaryPin();
+    // The command that sets the PIN back by hand, for the line of a PIN left temporary.
+    std::string RecoveryCommand(unsigned long userType, const std::string& temporaryPin);
 
     CBasicOperator m_basicOperator;
     CRsaSignatureOperator m_rsaOperator;
     CGostSignatureOperator m_gostOperator;
     Logger m_logger;
+    CTestPins m_pins;
+    const CPinJournal* m_journal = nullptr;
+    std::string m_journalSerial;
 };

@@ -11,7 +11,6 @@
 
 namespace {
 
-const char kDefaultSoPin[] = "52816037";
 const char kTokenLabel[] = "KORVEL Token";
 const size_t kLabelFieldSize = 32;
 const char kListingOperation[] = "CTokenOperator::GetObjects";
@@ -65,7 +64,7 @@ void CBasicOperator::GetDefaultLabel(unsigned char* label, unsigned long size)
 void CBasicOperator::FormatToken()
 {
     CheckTokenAndPin(CKU_SO);
-    std::vector<unsigned char> soPin(kDefaultSoPin, kDefaultSoPin + std::strlen(kDefaultSoPin));
+    std::vector<unsigned char> soPin(m_pins.SoPin().begin(), m_pins.SoPin().end());
     unsigned char label[kLabelFieldSize];
     GetDefaultLabel(label, sizeof(label));
     CK_RV rv = m_pFunctionList->C_InitToken(m_slotId, soPin.data(), soPin.size(), label);
@@ -73,9 +72,10 @@ void CBasicOperator::FormatToken()
         throw CPKCSException(rv, kFormatOperation);
     }
     InitUserPinIfUnset(soPin);
+    std::fill(soPin.begin(), soPin.end(), 0);
 }
 
-void CBasicOperator::InitUserPinIfUnset(std::vector<unsigned char>& pin)
+void CBasicOperator::InitUserPinIfUnset(std::vector<unsigned char>& soPin)
 {
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof(info));
@@ -83,19 +83,22 @@ void CBasicOperator::InitUserPinIfUnset(std::vector<unsigned char>& pin)
     if (rv != CKR_OK) {
         throw CPKCSException(rv, kFormatOperation);
     }
-    if ((info.flags & CKF_USER_PIN_INITIALIZED) != 0) {
+    if ((info.flags & CKF_USER_PIN_INITIALIZED) != 0 && m_pins.UserPin() == m_pins.SoPin()) {
         return;
     }
-    // A token that follows the standard has no user PIN after C_InitToken: the SO sets the
-    // default one, on a session of its own that is closed whatever happens.
+    // A token that follows the standard has no user PIN after C_InitToken, and one like the
+    // software token gives the user the SO PIN: the SO sets the run's user PIN, on a session
+    // of its own that is closed whatever happens.
+    std::vector<unsigned char> userPin(m_pins.UserPin().begin(), m_pins.UserPin().end());
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
     rv = m_pFunctionList->C_OpenSession(m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
     if (rv != CKR_OK) {
         throw CPKCSException(rv, kFormatOperation);
     }
-    rv = m_pFunctionList->C_Login(session, CKU_SO, pin.data(), pin.size());
+    rv = m_pFunctionList->C_Login(session, CKU_SO, soPin.data(), soPin.size());
     if (rv == CKR_OK) {
-        rv = m_pFunctionList->C_InitPIN(session, pin.data(), pin.size());
+        rv = m_pFunctionList->C_InitPIN(session, userPin.data(), userPin.size());
+        std::fill(userPin.begin(), userPin.end(), 0);
         const CIgnoredAnswers afterFailure(rv != CKR_OK);
         const CK_RV logoutRv = m_pFunctionList->C_Logout(session);
         rv = rv != CKR_OK ? rv : logoutRv;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "token/IBasicOperator.h"
+#include "token/TestPins.h"
 #include "token/TokenOperator.h"
 
 class CBasicOperator : public CTokenOperator, public IBasicOperator {
@@ -16,13 +17,20 @@ public:
     void ChangePin(const std::string& oldPin, const std::string& newPin) override;
     void GetObjects() override;
 
+    // The SO PIN formatting gives the token, and the user PIN it sets after; by default both
+    // are the default PIN.
+    void SetPins(const CTestPins& pins) { m_pins = pins; }
+
     // Fills size bytes with blanks and writes the token label over the first ones.
     void GetDefaultLabel(unsigned char* label, unsigned long size);
 
 private:
-    // After C_InitToken: where the token left the user PIN unset, the SO sets it to `pin`.
-    void InitUserPinIfUnset(std::vector<unsigned char>& pin);
+    // After C_InitToken: where the token left the user PIN unset, or set it to the SO PIN
+    // while the run's user PIN is another, the SO sets the run's user PIN.
+    void InitUserPinIfUnset(std::vector<unsigned char>& soPin);
     // Reads one attribute with the two-call length protocol; the result holds exactly the
     // bytes the module delivered.
     std::string ReadAttribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
+
+    CTestPins m_pins;
 };

@@ -11,6 +11,7 @@
 
 #include "support/CustomException.h"
 #include "support/IgnoredAnswers.h"
+#include "support/InterruptibleInput.h"
 #include "support/PKCSException.h"
 #include "support/TerminalEchoGuard.h"
 #include "token/FunctionListLayer.h"
@@ -205,7 +206,13 @@ CK_SLOT_ID CTokenOperator::AskForSlot(const std::vector<unsigned long>& slots)
     for (;;) {
         std::cout << "\r\nPlease enter slot number: " << std::flush;
         std::string line;
-        if (!std::getline(std::cin, line)) {
+        bool answered = false;
+        {
+            const CInterruptibleInput input;
+            answered = static_cast<bool>(std::getline(std::cin, line));
+            input.ThrowIfInterrupted();
+        }
+        if (!answered) {
             // Without an answer no token may be chosen for the operator: the pass wipes it.
             // The report that follows gets a line of its own.
             std::cout << "\n" << std::flush;
@@ -295,12 +302,14 @@ void CTokenOperator::AskForPin(std::vector<unsigned char>& pin)
         std::cout << "Enter PIN: " << std::flush;
         bool lineEnded = false;
         {
+            const CInterruptibleInput input;
             TerminalEchoGuard quiet;
             std::cin >> word;
             lineEnded = quiet.Active();
             if (lineEnded) {
                 std::cout << "\n" << std::flush;
             }
+            input.ThrowIfInterrupted();
         }
         if (word.empty() && !std::cin.good()) {
             // The report that follows gets a line of its own.

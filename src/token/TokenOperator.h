@@ -72,6 +72,7 @@ protected:
 
     void LoadPkcsDll();
     CK_FUNCTION_LIST* InitPkcsFunctionList();
+    CK_TOKEN_INFO ReadTokenInfo(CK_SLOT_ID slotId, const char* operation);
     // The vendor entries that follow the standard list.
     const CK_KTL_FUNCTION_LIST* VendorFunctions() const;
 
@@ -85,7 +86,6 @@ private:
     std::unique_ptr<CFunctionListLayer> m_layer;
     std::vector<CK_SLOT_ID> GetSlots(CK_BBOOL tokenPresent, const char* operation);
     CK_SLOT_INFO ReadSlotInfo(CK_SLOT_ID slotId);
-    CK_TOKEN_INFO ReadTokenInfo(CK_SLOT_ID slotId, const char* operation);
     // The prompt's line for one slot: description, then the token's label and serial number.
     std::string SlotChoiceText(CK_SLOT_ID slotId);
     CK_SLOT_ID RequireFixedSlot(const std::vector<CK_SLOT_ID>& slotsWithToken) const;

@@ -1,10 +1,14 @@
 // Preloaded into a tokentest run by the end-to-end cases: once standard output has carried
 // every text of KILL_AFTER_OUTPUT ('|' between them, each within one write to the stream)
-// in that order, the process kills
-// itself with SIGKILL at the flush that ends the last one. That stops a run at an exact
-// step, as a power cut would, without timing.
+// in that order, the process sends itself SIGKILL at the flush that ends the last one. That
+// stops a run at an exact step, as a power cut would, without timing. KILL_SIGNAL names
+// another signal by number (2 for SIGINT, 15 for SIGTERM); KILL_TIMES=2 sends it twice.
+// HOLD_AFTER_OUTPUT_FIFO names a directory instead: at that flush the process writes a line
+// into its FIFO "ready", then waits until a line comes through its FIFO "go".
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -56,12 +60,49 @@ extern "C" size_t fwrite(const void* data, size_t size, size_t count, FILE* stre
     return real(data, size, count, stream);
 }
 
+namespace {
+
+int EnvironmentNumber(const char* name, int fallback)
+{
+    const char* text = getenv(name);
+    return text != nullptr && *text != '\0' ? atoi(text) : fallback;
+}
+
+// Tells the test the run got here, then waits for its word.
+void Hold(const std::string& directory)
+{
+    const int ready = open((directory + "/ready").c_str(), O_WRONLY);
+    if (ready >= 0) {
+        const ssize_t ignored = write(ready, "held\n", 5);
+        (void)ignored;
+        close(ready);
+    }
+    const int go = open((directory + "/go").c_str(), O_RDONLY);
+    if (go >= 0) {
+        char byte = 0;
+        const ssize_t ignored = read(go, &byte, 1);
+        (void)ignored;
+        close(go);
+    }
+}
+
+}  // namespace
+
 extern "C" int fflush(FILE* stream)
 {
     static const auto real = Next<int (*)(FILE*)>("fflush");
     const int result = real(stream);
-    if (stream == stdout && TheMarkers().armed) {
-        raise(SIGKILL);
+    Markers& m = TheMarkers();
+    if (stream == stdout && m.armed) {
+        m.armed = false;
+        if (const char* hold = getenv("HOLD_AFTER_OUTPUT_FIFO")) {
+            Hold(hold);
+            return result;
+        }
+        const int signalNumber = EnvironmentNumber("KILL_SIGNAL", SIGKILL);
+        for (int i = EnvironmentNumber("KILL_TIMES", 1); i > 0; --i) {
+            raise(signalNumber);
+        }
     }
     return result;
 }

@@ -1,5 +1,7 @@
 #include "CallRecorder.h"
 
+#include <signal.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -43,6 +45,7 @@ std::string Joined(const std::vector<Item>& items, char separator, Format format
 void CallRecorder::Reset()
 {
     m_faults.clear();
+    m_signals.clear();
     m_counts.clear();
     m_calls.clear();
 }
@@ -61,6 +64,21 @@ std::optional<CK_RV> CallRecorder::NextCall(const std::string& entry)
         if (fault.once ? number == fault.fromCall : number >= fault.fromCall) answer = fault.rv;
     }
     return answer;
+}
+
+void CallRecorder::AddSignal(const std::string& entry, int afterCall, int signal, int times)
+{
+    m_signals[entry].push_back(SignalRule{afterCall, signal, times});
+}
+
+void CallRecorder::RaiseSignalsDue(const std::string& entry)
+{
+    const int number = m_counts[entry];
+    for (const SignalRule& rule : m_signals[entry]) {
+        if (rule.afterCall == number) {
+            for (int i = 0; i < rule.times; ++i) raise(rule.signal);
+        }
+    }
 }
 
 void CallRecorder::Record(const Call& call)

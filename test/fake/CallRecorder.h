@@ -20,6 +20,11 @@ public:
     // Counts one more call of the entry; the scripted answer when a fault covers this call.
     std::optional<CK_RV> NextCall(const std::string& entry);
 
+    // Raises `signal` `times` times when the entry's call number `afterCall` has done its work.
+    void AddSignal(const std::string& entry, int afterCall, int signal, int times);
+    // The signals due after the entry's latest call, raised here.
+    void RaiseSignalsDue(const std::string& entry);
+
     void Record(const Call& call);
     const std::vector<Call>& Calls() const { return m_calls; }
     void ClearCalls() { m_calls.clear(); }
@@ -35,7 +40,14 @@ private:
         bool once = false;
     };
 
+    struct SignalRule {
+        int afterCall = 1;
+        int signal = 0;
+        int times = 1;
+    };
+
     std::map<std::string, std::vector<Fault>> m_faults;
+    std::map<std::string, std::vector<SignalRule>> m_signals;
     std::map<std::string, int> m_counts;
     std::vector<Call> m_calls;
     std::string m_logPath;

@@ -69,6 +69,7 @@ CK_RV Run(Call call, Work work)
     const std::optional<CK_RV> fault = Recorder().NextCall(call.name);
     call.rv = fault ? *fault : work();
     Recorder().Record(call);
+    Recorder().RaiseSignalsDue(call.name);
     return call.rv;
 }
 

@@ -65,6 +65,7 @@ void SetPinLocked(CK_USER_TYPE user, bool locked) { Token().SetPinLocked(user, l
 void SetTokenFlags(CK_FLAGS flags) { Token().SetTokenFlags(flags); }
 void AddMechanism(const Mechanism& mechanism) { Token().AddMechanism(mechanism); }
 void SetSerialNumber(CK_SLOT_ID id, const std::string& serial) { Token().SetSerialNumber(id, serial); }
+void SetTokenLabel(const std::string& label) { Token().SetLabel(label); }
 CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes) { return Token().AddObject(attributes); }
 std::vector<CK_OBJECT_HANDLE> Objects() { return Token().Objects(); }
 std::vector<Attribute> ObjectAttributes(CK_OBJECT_HANDLE handle) { return Token().ObjectAttributes(handle); }
@@ -73,6 +74,11 @@ bool HasObject(CK_OBJECT_HANDLE handle) { return Token().HasObject(handle); }
 void Fail(const std::string& entry, CK_RV rv, int fromCall, bool once)
 {
     Recorder().AddFault(entry, rv, fromCall, once);
+}
+
+void RaiseSignalAfter(const std::string& entry, int afterCall, int signal, int times)
+{
+    Recorder().AddSignal(entry, afterCall, signal, times);
 }
 
 void SetOutput(const std::string& entry, const Bytes& output) { Token().SetOutput(entry, output); }

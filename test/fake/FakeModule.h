@@ -102,6 +102,8 @@ void SetPinLocked(CK_USER_TYPE user, bool locked);
 const CK_FLAGS kDefaultTokenFlags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED;
 void SetTokenFlags(CK_FLAGS flags);
 void SetSerialNumber(CK_SLOT_ID id, const std::string& serial);
+// The token label, blank-padded to 32 bytes, as C_InitToken would set it.
+void SetTokenLabel(const std::string& label);
 
 // Objects with any attributes, stored as given (none, empty or short values included).
 CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes);
@@ -112,6 +114,10 @@ bool HasObject(CK_OBJECT_HANDLE handle);
 // Faults: the entry answers rv without doing its work on its Nth call (counted from 1 since
 // Reset) and, unless once is true, on every later call.
 void Fail(const std::string& entry, CK_RV rv, int fromCall = 1, bool once = false);
+
+// Signals: once the entry's Nth call has done its work and been recorded, the fake raises
+// the signal, `times` times, before it returns (a signal in the middle of a module call).
+void RaiseSignalAfter(const std::string& entry, int afterCall, int signal, int times = 1);
 
 // What C_Sign, C_KTL_CreateCSR and C_KTL_SignWithCert deliver through the two-call length
 // protocol. Defaults: C_Sign 64 bytes 0x01..0x40; C_KTL_CreateCSR 100 bytes 0x30 0x62 ...;

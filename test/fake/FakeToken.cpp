@@ -61,6 +61,8 @@ void FakeToken::AddSlot(CK_SLOT_ID id, const std::string& description, bool pres
     m_slots.push_back(slot);
 }
 
+void FakeToken::SetLabel(const std::string& label) { m_tokenLabel = Padded(label, kLabelSize); }
+
 void FakeToken::SetSerialNumber(CK_SLOT_ID id, const std::string& serial)
 {
     if (Slot* slot = FindSlot(id)) slot->serial = Padded(serial.substr(0, kSerialSize), kSerialSize);

@@ -27,6 +27,7 @@ public:
     void SetTokenFlags(CK_FLAGS flags) { m_tokenFlags = flags; }
     void AddMechanism(const Mechanism& mechanism);
     void SetSerialNumber(CK_SLOT_ID id, const std::string& serial);
+    void SetLabel(const std::string& label);
     CK_OBJECT_HANDLE AddObject(const std::vector<Attribute>& attributes);
     std::vector<CK_OBJECT_HANDLE> Objects() const { return m_order; }
     std::vector<Attribute> ObjectAttributes(CK_OBJECT_HANDLE handle) const;

@@ -193,6 +193,8 @@ void ScriptFile::ParseLine(const std::string& line)
     } else if (command == "serial") {
         ExpectCount(words, 3, 3);
         serials.emplace_back(ParseNumber(words[1]), words[2]);
+    } else if (command == "label") {
+        label = RestAfterWords(line, 1);
     } else if (command == "object") {
         std::vector<Attribute> attributes;
         for (size_t i = 1; i < words.size(); ++i) {
@@ -216,6 +218,15 @@ void ScriptFile::ParseLine(const std::string& line)
             }
         }
         faults.push_back(rule);
+    } else if (command == "signal") {
+        ExpectCount(words, 4, 5);
+        const CK_ULONG call = ParseNumber(words[2]);
+        const CK_ULONG number = ParseNumber(words[3]);
+        const CK_ULONG times = words.size() == 5 ? ParseNumber(words[4]) : 1;
+        if (call < 1 || call > INT32_MAX || number < 1 || number > 64 || times < 1 || times > 3) {
+            throw Error("signal takes a call number from 1, a signal from 1 to 64 and up to 3 times");
+        }
+        signals.push_back(SignalRule{words[1], static_cast<int>(call), static_cast<int>(number), static_cast<int>(times)});
     } else if (command == "output") {
         ExpectCount(words, 2, 3);
         outputs.push_back(Output{words[1], ParseHex(words.size() == 3 ? words[2] : std::string())});
@@ -255,8 +266,10 @@ void ScriptFile::Apply() const
     for (CK_USER_TYPE user : locked) SetPinLocked(user, true);
     if (tokenFlags) SetTokenFlags(*tokenFlags);
     for (const auto& serial : serials) SetSerialNumber(serial.first, serial.second);
+    if (label) SetTokenLabel(*label);
     for (const auto& object : objects) AddObject(object);
     for (const FaultRule& rule : faults) Fail(rule.entry, rule.rv, rule.fromCall, rule.once);
+    for (const SignalRule& rule : signals) RaiseSignalAfter(rule.entry, rule.afterCall, rule.signal, rule.times);
     for (const Output& output : outputs) SetOutput(output.entry, output.bytes);
     for (const Length& length : lengths) SetReportedLength(length.entry, length.length);
     if (vendorWords) SetVendorWords(*vendorWords);

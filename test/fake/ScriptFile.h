@@ -10,10 +10,14 @@
 //   locked so|user                              C_Login of that user answers CKR_PIN_LOCKED
 //   flags <n>                                   the token flags C_GetTokenInfo reports
 //   serial <id> <text>                          the serial number of the token in slot <id>
+//   label <text>                                the token label (the rest of the line)
 //   object [<type>=<bytes> ...]                 an object with these attributes, in order;
 //                                               <type> is a number or a CKA_ name
 //   fail <entry> <code> [from <N>] [once]       <code> is a number or a CKR_ name; the entry
 //                                               answers it from its Nth call on (or only then)
+//   signal <entry> <N> <signal> [<times>]       after its Nth call has done its work the
+//                                               entry raises the signal (a number) once,
+//                                               or <times> times
 //   output <entry> <bytes>                      what C_Sign / C_KTL_CreateCSR /
 //                                               C_KTL_SignWithCert deliver
 //   length <entry> <n>                          the length their size query reports
@@ -65,6 +69,12 @@ public:
         int fromCall = 1;
         bool once = false;
     };
+    struct SignalRule {
+        std::string entry;
+        int afterCall = 1;
+        int signal = 0;
+        int times = 1;
+    };
     struct Output {
         std::string entry;
         Bytes bytes;
@@ -91,8 +101,10 @@ public:
     std::vector<CK_USER_TYPE> locked;
     std::optional<CK_FLAGS> tokenFlags;
     std::vector<std::pair<CK_SLOT_ID, std::string>> serials;
+    std::optional<std::string> label;
     std::vector<std::vector<Attribute>> objects;
     std::vector<FaultRule> faults;
+    std::vector<SignalRule> signals;
     std::vector<Output> outputs;
     std::vector<Length> lengths;
     std::optional<VendorWords> vendorWords;

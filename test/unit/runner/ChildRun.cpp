@@ -1,6 +1,7 @@
 #include "ChildRun.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +108,16 @@ ChildRun::Result ChildRun::Run(const std::vector<std::string>& arguments)
         setenv("LD_LIBRARY_PATH", libraryPath.c_str(), 1);
         setenv("FAKE_PKCS11_SCRIPT", script.c_str(), 1);
         setenv("FAKE_PKCS11_LOG", log.c_str(), 1);
+        // Token locks and PIN journal of this test alone.
+        setenv("XDG_STATE_HOME", (Root() + "/state").c_str(), 1);
+        unsetenv("TOKENTEST_SO_PIN");
+        unsetenv("TOKENTEST_PIN");
+        for (const auto& variable : m_environment) {
+            setenv(variable.first.c_str(), variable.second.c_str(), 1);
+        }
+        for (int signalNumber : m_ignoredSignals) {
+            signal(signalNumber, SIG_IGN);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }

@@ -5,6 +5,7 @@
 // Standard input is /dev/null unless given; standard output and error are collected.
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TempDir.h"
@@ -32,7 +33,16 @@ public:
     // The fake's call log goes into standard output, so both show in the order they happened.
     void LogIntoOutput() { m_logIntoOutput = true; }
 
+    // An environment variable of the child (XDG_STATE_HOME is <root>/state; the PIN
+    // variables are unset unless set here).
+    void SetEnvironment(const std::string& name, const std::string& value) { m_environment.emplace_back(name, value); }
+    // The child starts with this signal ignored, as a shell leaves a background job's SIGINT.
+    void IgnoreSignal(int signalNumber) { m_ignoredSignals.push_back(signalNumber); }
+
     Result Run(const std::vector<std::string>& arguments);
+
+    // The child's own state directory: token locks and PIN journal.
+    std::string StateDirectory() const { return Root() + "/state/tokentest"; }
 
     const std::string& Root() const { return m_root.Path(); }
 
@@ -44,6 +54,8 @@ private:
     std::optional<std::string> m_input;
     bool m_withModule = true;
     bool m_logIntoOutput = false;
+    std::vector<std::pair<std::string, std::string>> m_environment;
+    std::vector<int> m_ignoredSignals;
 };
 
 // The lines of a text, without their line ends.

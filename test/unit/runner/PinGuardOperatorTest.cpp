@@ -158,12 +158,15 @@ TEST_P(TemporaryPin, IsSetBackOnceAndTheLineSaysWhether)
     EXPECT_EQ(report, failure.report);
 
     const std::string pin = failure.user == CKU_SO ? "SO PIN" : "user PIN";
+    // The command for this PIN alone, with the module and slot of the run.
+    const std::string login = failure.user == CKU_SO ? "--login --login-type so --so-pin" : "--login --pin";
     const std::string line =
         failure.restored
             ? "INFO: The " + pin + " was the temporary PIN 26074913 when the test failed; it is back to the default PIN "
                                    "52816037\n"
             : "ERROR: The " + pin + " is still the temporary PIN 26074913: setting it back to the default PIN 52816037 "
-                                    "failed; see tokentest --help to restore it by hand\n";
+                                    "failed; restore it with: pkcs11-tool --module libnimb_pkcs11_main.so --slot 7 " +
+                  login + " 26074913 --change-pin --new-pin 52816037\n";
     const std::string output = console.Output();
     ASSERT_GE(output.size(), line.size());
     EXPECT_EQ(output.substr(output.size() - line.size()), line);

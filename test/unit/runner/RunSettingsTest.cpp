@@ -1,5 +1,6 @@
 // Command line: argument vectors against the settings they produce.
 #include <climits>
+#include <cstdlib>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -181,7 +182,7 @@ TEST(RunSettings, UnusableOptionValuesAreErrors)
 {
     for (const char* argument : {"--slot=", "--slot=abc", "--slot=-1", "--slot=+1", "--slot=1x", "--slot=99999999999999999999999",
                                  "--module=", "--junit=", "--conf-dir=", "--token-label=", "--token-serial=  ",
-                                 "--token-label= "}) {
+                                 "--token-label= ", "--so-pin=", "--pin="}) {
         const CRunSettings settings = ParseArguments({argument});
         ASSERT_EQ(settings.errors.size(), 1u) << argument;
         EXPECT_NE(settings.errors[0].find(argument), std::string::npos) << settings.errors[0];
@@ -189,6 +190,49 @@ TEST(RunSettings, UnusableOptionValuesAreErrors)
         settings.WriteErrors(out);
         EXPECT_EQ(out.str(), "error: " + settings.errors[0] + "\n");
     }
+}
+
+// Sets an environment variable for the life of the object, then puts the old state back.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name)) m_old = old;
+        setenv(name, value, 1);
+    }
+    ~ScopedVariable()
+    {
+        if (m_old.empty()) {
+            unsetenv(m_name);
+        } else {
+            setenv(m_name, m_old.c_str(), 1);
+        }
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* m_name;
+    std::string m_old;
+};
+
+TEST(RunSettings, PinsComeFromTheOptionsThenTheEnvironmentThenTheDefault)
+{
+    const ScopedVariable so("TOKENTEST_SO_PIN", "1111");
+    const ScopedVariable user("TOKENTEST_PIN", "");
+    const CRunSettings fromEnvironment = ParseArguments({});
+    EXPECT_EQ(fromEnvironment.soPin, "1111");
+    EXPECT_EQ(fromEnvironment.userPin, "52816037");   // an empty variable counts as unset
+    const CRunSettings fromOptions = ParseArguments({"--pin=3333", "--so-pin=2222"});
+    EXPECT_EQ(fromOptions.soPin, "2222");
+    EXPECT_EQ(fromOptions.userPin, "3333");
+    // A refused empty option does not let the variable in.
+    EXPECT_EQ(ParseArguments({"--so-pin=4444", "--so-pin="}).soPin, "4444");
+    // Given twice with different values: an error that shows neither.
+    const CRunSettings twice = ParseArguments({"--pin", "5555", "--pin=6666"});
+    ASSERT_EQ(twice.errors.size(), 1u);
+    EXPECT_EQ(twice.errors[0].find("5555"), std::string::npos) << twice.errors[0];
+    EXPECT_EQ(twice.errors[0].find("6666"), std::string::npos) << twice.errors[0];
 }
 
 // --- Options with a value: "--name=VALUE" or "--name VALUE" ------------------------------------
@@ -310,7 +354,9 @@ TEST(RunSettings, UsageNamesEveryOptionAndStatus)
     CRunSettings::WriteUsage(usage);
     for (const char* text : {"--skip-init-token", "--gost", "--passes=", "--skip-2048", "--skip-cert", "--help",
                              "-h", "--module=", "--standard-calls", "--slot=", "--list-slots", "--conf-dir=",
-                             "--junit=", "--trace", "--keep-going", "--token-label=", "--token-serial=", "next argument", "--version", "  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  255 "}) {
+                             "--junit=", "--trace", "--keep-going", "--token-label=", "--token-serial=", "next argument",
+                             "--so-pin=", "--pin=", "TOKENTEST_SO_PIN", "TOKENTEST_PIN", "XDG_STATE_HOME",
+                             "--version", "  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  128+N ", "  255 "}) {
         EXPECT_NE(usage.str().find(text), std::string::npos) << text;
     }
 }
