@@ -169,5 +169,29 @@ TEST_F(SoftTokenTest, KilledWritersLeaveAConsistentStore) {
     ASSERT_RV(CKR_OK, f->C_Initialize(nullptr));
 }
 
+// A store written before the token generation was kept opens, and its token keeps working.
+TEST_F(SoftTokenTest, StoreWithoutGenerationColumnStillOpens) {
+    ASSERT_RV(CKR_OK, f->C_Finalize(nullptr));
+    std::filesystem::remove(StorePath());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(StorePath().c_str(), &db));
+    const char* oldSchema =
+        "CREATE TABLE tokens (slot INTEGER PRIMARY KEY, initialized INTEGER NOT NULL, label BLOB, serial TEXT,"
+        " iterations INTEGER, so_salt BLOB, so_verifier BLOB, so_key BLOB, user_salt BLOB, user_verifier BLOB,"
+        " user_key BLOB, so_failures INTEGER NOT NULL DEFAULT 0, user_failures INTEGER NOT NULL DEFAULT 0);"
+        "CREATE TABLE objects (id INTEGER PRIMARY KEY AUTOINCREMENT, slot INTEGER NOT NULL, clear BLOB NOT NULL,"
+        " sealed BLOB NOT NULL);"
+        "INSERT INTO tokens (slot, initialized) VALUES (0, 0);";
+    const int rc = sqlite3_exec(db, oldSchema, nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(SQLITE_OK, rc);
+    ASSERT_RV(CKR_OK, f->C_Initialize(nullptr));
+    CK_SESSION_HANDLE session = LoginUser();
+    CreateData(session, true, false, "kept");
+    Reinitialize();
+    session = Open();
+    EXPECT_EQ(1u, FindAll(session).size());
+}
+
 }  // namespace
 }  // namespace softtoken_test
