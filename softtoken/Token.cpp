@@ -197,13 +197,24 @@ Bytes Token::Unlock(Login who, const Bytes& pin, StoreTransaction& transaction) 
     return std::move(*tokenKey);
 }
 
-void Token::SealPin(Login who, const Bytes& pin, const Bytes& tokenKey) {
+Token::DerivedPin::~DerivedPin() { StoreCipher::Wipe(secret); }
+
+void Token::Derive(DerivedPin& derived, const Bytes& pin, long long iterations) {
+    derived.salt = StoreCipher::Random(kSaltSize);
+    StoreCipher::Wipe(derived.secret);
+    derived.secret = StoreCipher::DerivePinSecret(pin, derived.salt, static_cast<unsigned>(iterations));
+    derived.iterations = iterations;
+}
+
+void Token::MatchIterations(DerivedPin& derived, const Bytes& pin) const {
+    if (derived.iterations != m_record.iterations) Derive(derived, pin, m_record.iterations);
+}
+
+void Token::SealPin(Login who, const DerivedPin& pin, const Bytes& tokenKey) {
     PinSlot slot = PinOf(who);
-    *slot.salt = StoreCipher::Random(kSaltSize);
-    Bytes secret = StoreCipher::DerivePinSecret(pin, *slot.salt, static_cast<unsigned>(m_record.iterations));
-    WipeGuard wipeSecret(secret);
-    *slot.verifier = StoreCipher::Subkey(secret, "verify");
-    Bytes wrapKey = StoreCipher::Subkey(secret, "wrap");
+    *slot.salt = pin.salt;
+    *slot.verifier = StoreCipher::Subkey(pin.secret, "verify");
+    Bytes wrapKey = StoreCipher::Subkey(pin.secret, "wrap");
     WipeGuard wipeWrapKey(wrapKey);
     *slot.wrappedKey = StoreCipher::Seal(wrapKey, tokenKey, Bytes(slot.context, slot.context + std::strlen(slot.context)));
     *slot.failures = 0;
@@ -233,6 +244,9 @@ void Token::NewIdentity(const Bytes& label) {
 // process meanwhile is the one checked, and a failed try is counted.
 void Token::Initialize(const Bytes& soPin, const Bytes& label) {
     CheckPinLength(soPin);
+    DerivedPin soDerived, userDerived;
+    Derive(soDerived, soPin, kPinIterations);
+    Derive(userDerived, soPin, kPinIterations);
     StoreTransaction transaction(m_store);
     m_record = m_store.LoadToken(m_slot);
     Observe(m_record.generation);  // no session of this process is open on the token
@@ -244,8 +258,8 @@ void Token::Initialize(const Bytes& soPin, const Bytes& label) {
     Bytes tokenKey = StoreCipher::Random(StoreCipher::KeySize);
     WipeGuard wipe(tokenKey);
     // The token this module stands in for gives the user the SO PIN at initialisation.
-    SealPin(Login::SecurityOfficer, soPin, tokenKey);
-    SealPin(Login::User, soPin, tokenKey);
+    SealPin(Login::SecurityOfficer, soDerived, tokenKey);
+    SealPin(Login::User, userDerived, tokenKey);
     m_store.ResetToken(m_record);
     transaction.Commit();
     Observe(m_record.generation);
@@ -283,17 +297,22 @@ void Token::LogOut() {
 void Token::InitUserPin(const Bytes& pin) {
     Require(m_login == Login::SecurityOfficer, CKR_USER_NOT_LOGGED_IN);
     CheckPinLength(pin);
+    DerivedPin derived;
+    Derive(derived, pin, kPinIterations);
     StoreTransaction transaction(m_store);
     LoadCurrentRecord();
-    SealPin(Login::User, pin, m_tokenKey);
+    MatchIterations(derived, pin);
+    SealPin(Login::User, derived, m_tokenKey);
     SavePin(Login::User);
     transaction.Commit();
 }
 
-// Check, count and change in one transaction: only the changed PIN's fields are written, on
-// the record as it is at that moment.
+// The new PIN is derived first; the check of the old one, its count and the change are one
+// transaction that writes only the changed PIN's fields, on the record as it is at that moment.
 void Token::ChangePin(const Bytes& oldPin, const Bytes& newPin) {
     const Login who = m_login == Login::SecurityOfficer ? Login::SecurityOfficer : Login::User;
+    DerivedPin derived;
+    if (IsValidPinLength(newPin)) Derive(derived, newPin, kPinIterations);
     StoreTransaction transaction(m_store);
     LoadCurrentRecord();
     Require(m_record.initialized && !PinOf(who).verifier->empty(), CKR_USER_PIN_NOT_INITIALIZED);
@@ -303,7 +322,8 @@ void Token::ChangePin(const Bytes& oldPin, const Bytes& newPin) {
         transaction.Commit();  // the right old PIN still resets its count
         throw Pkcs11Error(CKR_PIN_LEN_RANGE);
     }
-    SealPin(who, newPin, tokenKey);
+    MatchIterations(derived, newPin);
+    SealPin(who, derived, tokenKey);
     SavePin(who);
     transaction.Commit();
 }

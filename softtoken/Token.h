@@ -87,7 +87,18 @@ private:
     // Inside a write transaction, on the record just read: the token key for the right PIN,
     // the failure count kept. A wrong PIN commits the count and answers CKR_PIN_INCORRECT.
     Bytes Unlock(Login who, const Bytes& pin, StoreTransaction& transaction);
-    void SealPin(Login who, const Bytes& pin, const Bytes& tokenKey);  // into m_record only
+    // A new PIN's salt and PBKDF2 secret, derived before the write transaction so that the
+    // store is held only while the old PIN is checked. Wipes the secret when it goes.
+    struct DerivedPin {
+        Bytes salt;
+        Bytes secret;
+        long long iterations = 0;
+        ~DerivedPin();
+    };
+    static void Derive(DerivedPin& derived, const Bytes& pin, long long iterations);
+    // The derivation again when the record asks for another iteration count.
+    void MatchIterations(DerivedPin& derived, const Bytes& pin) const;
+    void SealPin(Login who, const DerivedPin& pin, const Bytes& tokenKey);  // into m_record only
     void SavePin(Login who);                                            // m_record's PIN to the store
     void NewIdentity(const Bytes& label);
     void Reload();
