@@ -89,7 +89,10 @@ void ObjectStore::Exec(const std::string& sql) {
     if (sqlite3_exec(Db(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) StoreUnusable(m_db);
 }
 
+// In a write transaction: processes opening a new store at once would otherwise each read
+// "no table" and one of them fail to write (SQLite answers busy at once, without waiting).
 void ObjectStore::CreateSchema() {
+    StoreTransaction transaction(*this);
     Exec("CREATE TABLE IF NOT EXISTS tokens (slot INTEGER PRIMARY KEY, initialized INTEGER NOT NULL,"
          " label BLOB, serial TEXT, iterations INTEGER, so_salt BLOB, so_verifier BLOB, so_key BLOB,"
          " user_salt BLOB, user_verifier BLOB, user_key BLOB, so_failures INTEGER NOT NULL DEFAULT 0,"
@@ -98,6 +101,7 @@ void ObjectStore::CreateSchema() {
     if (!HasColumn("tokens", "generation")) Exec("ALTER TABLE tokens ADD COLUMN generation INTEGER NOT NULL DEFAULT 0");
     Exec("CREATE TABLE IF NOT EXISTS objects (id INTEGER PRIMARY KEY AUTOINCREMENT, slot INTEGER NOT NULL,"
          " clear BLOB NOT NULL, sealed BLOB NOT NULL)");
+    transaction.Commit();
 }
 
 bool ObjectStore::HasColumn(const char* table, const std::string& column) {

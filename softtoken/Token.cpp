@@ -262,7 +262,7 @@ void Token::Initialize(const Bytes& soPin, const Bytes& label) {
     SealPin(Login::User, userDerived, tokenKey);
     m_store.ResetToken(m_record);
     transaction.Commit();
-    Observe(m_record.generation);
+    Observe(m_record.generation);  // this process starts afresh on the new generation
     ForgetVersion();
 }
 
