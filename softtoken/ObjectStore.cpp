@@ -37,7 +37,7 @@ void ObjectStore::Open() {
     try {
         if (rc != SQLITE_OK) StoreUnusable(m_db);
         sqlite3_busy_timeout(m_db, 10000);
-        Exec("PRAGMA journal_mode=WAL");
+        SwitchToWal();
         // WAL with NORMAL survives the death of the process at any moment; only a power
         // failure may lose the last commits, never consistency.
         Exec("PRAGMA synchronous=NORMAL");
@@ -48,6 +48,16 @@ void ObjectStore::Open() {
         Close();
         throw;
     }
+}
+
+// Processes opening a new store at once all switch it to WAL; SQLite may answer busy to one
+// of them without waiting (to avoid a deadlock), and that one simply tries again.
+void ObjectStore::SwitchToWal() {
+    constexpr int kTries = 100;
+    int rc = SQLITE_BUSY;
+    for (int tries = 0; tries < kTries && rc == SQLITE_BUSY; ++tries)
+        rc = sqlite3_exec(Db(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) StoreUnusable(m_db);
 }
 
 void ObjectStore::Close() noexcept {

@@ -79,6 +79,7 @@ private:
     sqlite3* Db() const;  // the open connection (CKR_DEVICE_ERROR while closed)
     class Statement& Cached(const char* sql);
     void Exec(const std::string& sql);
+    void SwitchToWal();
     void CreateSchema();
     bool HasColumn(const char* table, const std::string& column);
 
