@@ -113,13 +113,33 @@ void Module::Clear() {
 
 Token& Module::TokenAt(CK_SLOT_ID slot) {
     Require(slot < m_tokens.size(), CKR_SLOT_ID_INVALID);
+    m_tokens[slot]->FollowGeneration();
+    DropStaleSessions(slot);
     return *m_tokens[slot];
 }
 
 Session& Module::SessionAt(CK_SESSION_HANDLE handle) {
     auto it = m_sessions.find(handle);
     Require(it != m_sessions.end(), CKR_SESSION_HANDLE_INVALID);
-    return *it->second;
+    Session& session = *it->second;
+    TokenOf(session).FollowGeneration();
+    if (!IsCurrent(session)) {
+        DropStaleSessions(session.Slot());
+        throw Pkcs11Error(CKR_SESSION_HANDLE_INVALID);
+    }
+    return session;
+}
+
+bool Module::IsCurrent(const Session& session) const {
+    return session.Generation() == m_tokens.at(session.Slot())->Generation();
+}
+
+// The token has already dropped the login and the objects of the older generation.
+void Module::DropStaleSessions(CK_SLOT_ID slot) {
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (it->second->Slot() == slot && !IsCurrent(*it->second)) it = m_sessions.erase(it);
+        else ++it;
+    }
 }
 
 CK_SESSION_HANDLE Module::OpenSession(CK_SLOT_ID slot, CK_FLAGS flags) {
@@ -129,7 +149,8 @@ CK_SESSION_HANDLE Module::OpenSession(CK_SLOT_ID slot, CK_FLAGS flags) {
     if (token.State() == Token::Login::SecurityOfficer)
         Require((flags & CKF_RW_SESSION) != 0, CKR_SESSION_READ_WRITE_SO_EXISTS);
     const CK_SESSION_HANDLE handle = m_nextSession++;
-    m_sessions[handle] = std::make_unique<Session>(handle, slot, flags & (CKF_SERIAL_SESSION | CKF_RW_SESSION));
+    m_sessions[handle] =
+        std::make_unique<Session>(handle, slot, flags & (CKF_SERIAL_SESSION | CKF_RW_SESSION), token.Generation());
     return handle;
 }
 
@@ -156,7 +177,7 @@ void Module::CloseAllSessions(CK_SLOT_ID slot) {
 CK_ULONG Module::SessionCount(CK_SLOT_ID slot, bool readWriteOnly) const {
     CK_ULONG count = 0;
     for (const auto& [handle, session] : m_sessions)
-        if (session->Slot() == slot && (!readWriteOnly || session->IsReadWrite())) ++count;
+        if (session->Slot() == slot && IsCurrent(*session) && (!readWriteOnly || session->IsReadWrite())) ++count;
     return count;
 }
 

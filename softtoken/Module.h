@@ -30,6 +30,8 @@ public:
     bool IsInitialized() const { return m_initialized && m_owner == getpid(); }
 
     CK_ULONG SlotCount() const { return static_cast<CK_ULONG>(m_tokens.size()); }
+    // Both follow a re-initialisation by another process: sessions of the token's older
+    // generation are closed, and SessionAt answers CKR_SESSION_HANDLE_INVALID for them.
     Token& TokenAt(CK_SLOT_ID slot);
     Session& SessionAt(CK_SESSION_HANDLE handle);
     Token& TokenOf(const Session& session) { return *m_tokens.at(session.Slot()); }
@@ -38,7 +40,7 @@ public:
     CK_SESSION_HANDLE OpenSession(CK_SLOT_ID slot, CK_FLAGS flags);
     void CloseSession(CK_SESSION_HANDLE handle);
     void CloseAllSessions(CK_SLOT_ID slot);
-    CK_ULONG SessionCount(CK_SLOT_ID slot, bool readWriteOnly) const;
+    CK_ULONG SessionCount(CK_SLOT_ID slot, bool readWriteOnly) const;  // of the current generation
     // Ends the signing and verification of every session on the slot (at logout).
     void EndOperations(CK_SLOT_ID slot);
 
@@ -49,6 +51,8 @@ private:
     Module();
     static CK_ULONG SlotsFromEnvironment();
     void Clear();
+    bool IsCurrent(const Session& session) const;
+    void DropStaleSessions(CK_SLOT_ID slot);
     // fork(): the parent's store connection is closed while the process is copied, so that
     // the child inherits no SQLite state, and opened again in the parent.
     static void BeforeFork();

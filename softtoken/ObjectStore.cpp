@@ -37,7 +37,7 @@ void ObjectStore::Open() {
     try {
         if (rc != SQLITE_OK) StoreUnusable(m_db);
         sqlite3_busy_timeout(m_db, 10000);
-        Exec("PRAGMA journal_mode=WAL");
+        SwitchToWal();
         // WAL with NORMAL survives the death of the process at any moment; only a power
         // failure may lose the last commits, never consistency.
         Exec("PRAGMA synchronous=NORMAL");
@@ -48,6 +48,16 @@ void ObjectStore::Open() {
         Close();
         throw;
     }
+}
+
+// Processes opening a new store at once all switch it to WAL; SQLite may answer busy to one
+// of them without waiting (to avoid a deadlock), and that one simply tries again.
+void ObjectStore::SwitchToWal() {
+    constexpr int kTries = 100;
+    int rc = SQLITE_BUSY;
+    for (int tries = 0; tries < kTries && rc == SQLITE_BUSY; ++tries)
+        rc = sqlite3_exec(Db(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) StoreUnusable(m_db);
 }
 
 void ObjectStore::Close() noexcept {
@@ -89,13 +99,26 @@ void ObjectStore::Exec(const std::string& sql) {
     if (sqlite3_exec(Db(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) StoreUnusable(m_db);
 }
 
+// In a write transaction: processes opening a new store at once would otherwise each read
+// "no table" and one of them fail to write (SQLite answers busy at once, without waiting).
 void ObjectStore::CreateSchema() {
+    StoreTransaction transaction(*this);
     Exec("CREATE TABLE IF NOT EXISTS tokens (slot INTEGER PRIMARY KEY, initialized INTEGER NOT NULL,"
          " label BLOB, serial TEXT, iterations INTEGER, so_salt BLOB, so_verifier BLOB, so_key BLOB,"
          " user_salt BLOB, user_verifier BLOB, user_key BLOB, so_failures INTEGER NOT NULL DEFAULT 0,"
-         " user_failures INTEGER NOT NULL DEFAULT 0)");
+         " user_failures INTEGER NOT NULL DEFAULT 0, generation INTEGER NOT NULL DEFAULT 0)");
+    // Stores made before the generation was kept start at generation 0.
+    if (!HasColumn("tokens", "generation")) Exec("ALTER TABLE tokens ADD COLUMN generation INTEGER NOT NULL DEFAULT 0");
     Exec("CREATE TABLE IF NOT EXISTS objects (id INTEGER PRIMARY KEY AUTOINCREMENT, slot INTEGER NOT NULL,"
          " clear BLOB NOT NULL, sealed BLOB NOT NULL)");
+    transaction.Commit();
+}
+
+bool ObjectStore::HasColumn(const char* table, const std::string& column) {
+    Statement query(Db(), std::string("PRAGMA table_info(") + table + ")");
+    while (query.Step())
+        if (query.Text(1) == column) return true;
+    return false;
 }
 
 long long ObjectStore::DataVersion() {
@@ -110,7 +133,7 @@ TokenRecord ObjectStore::LoadToken(CK_SLOT_ID slot) {
     record.slot = slot;
     Statement query(Db(),
                     "SELECT initialized, label, serial, iterations, so_salt, so_verifier, so_key, user_salt,"
-                    " user_verifier, user_key, so_failures, user_failures FROM tokens WHERE slot = ?");
+                    " user_verifier, user_key, so_failures, user_failures, generation FROM tokens WHERE slot = ?");
     query.Bind(1, static_cast<long long>(slot));
     if (!query.Step()) return record;
     record.initialized = query.Int(0) != 0;
@@ -125,27 +148,45 @@ TokenRecord ObjectStore::LoadToken(CK_SLOT_ID slot) {
     record.userWrappedKey = query.Blob(9);
     record.soFailures = query.Int(10);
     record.userFailures = query.Int(11);
+    record.generation = query.Int(12);
     return record;
 }
 
-void ObjectStore::SaveToken(const TokenRecord& r) {
-    Statement update(Db(),
-                     "INSERT OR REPLACE INTO tokens (slot, initialized, label, serial, iterations, so_salt,"
-                     " so_verifier, so_key, user_salt, user_verifier, user_key, so_failures, user_failures)"
-                     " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    update.Bind(1, static_cast<long long>(r.slot)).Bind(2, r.initialized ? 1 : 0).Bind(3, r.label).Bind(4, r.serial);
-    update.Bind(5, r.iterations).Bind(6, r.soSalt).Bind(7, r.soVerifier).Bind(8, r.soWrappedKey);
-    update.Bind(9, r.userSalt).Bind(10, r.userVerifier).Bind(11, r.userWrappedKey);
-    update.Bind(12, r.soFailures).Bind(13, r.userFailures);
-    update.Run();
+long long ObjectStore::Generation(CK_SLOT_ID slot) {
+    Statement& query = Cached("SELECT generation FROM tokens WHERE slot = ?");
+    query.Bind(1, static_cast<long long>(slot));
+    const long long generation = query.Step() ? query.Int(0) : 0;
+    query.Reset();
+    return generation;
 }
 
-void ObjectStore::ResetToken(const TokenRecord& record) {
-    StoreTransaction transaction(*this);
+void ObjectStore::SaveFailures(CK_SLOT_ID slot, PinOwner owner, long long failures) {
+    Statement& update = Cached(owner == PinOwner::SecurityOfficer ? "UPDATE tokens SET so_failures = ? WHERE slot = ?"
+                                                                   : "UPDATE tokens SET user_failures = ? WHERE slot = ?");
+    update.Bind(1, failures).Bind(2, static_cast<long long>(slot)).Run();
+}
+
+void ObjectStore::SavePin(CK_SLOT_ID slot, PinOwner owner, const Bytes& salt, const Bytes& verifier,
+                          const Bytes& wrappedKey) {
+    Statement& update = Cached(
+        owner == PinOwner::SecurityOfficer
+            ? "UPDATE tokens SET so_salt = ?, so_verifier = ?, so_key = ?, so_failures = 0 WHERE slot = ?"
+            : "UPDATE tokens SET user_salt = ?, user_verifier = ?, user_key = ?, user_failures = 0 WHERE slot = ?");
+    update.Bind(1, salt).Bind(2, verifier).Bind(3, wrappedKey).Bind(4, static_cast<long long>(slot)).Run();
+}
+
+void ObjectStore::ResetToken(const TokenRecord& r) {
     Statement wipe(Db(), "DELETE FROM objects WHERE slot = ?");
-    wipe.Bind(1, static_cast<long long>(record.slot)).Run();
-    SaveToken(record);
-    transaction.Commit();
+    wipe.Bind(1, static_cast<long long>(r.slot)).Run();
+    Statement write(Db(),
+                    "INSERT OR REPLACE INTO tokens (slot, initialized, label, serial, iterations, so_salt,"
+                    " so_verifier, so_key, user_salt, user_verifier, user_key, so_failures, user_failures,"
+                    " generation) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    write.Bind(1, static_cast<long long>(r.slot)).Bind(2, r.initialized ? 1 : 0).Bind(3, r.label).Bind(4, r.serial);
+    write.Bind(5, r.iterations).Bind(6, r.soSalt).Bind(7, r.soVerifier).Bind(8, r.soWrappedKey);
+    write.Bind(9, r.userSalt).Bind(10, r.userVerifier).Bind(11, r.userWrappedKey);
+    write.Bind(12, r.soFailures).Bind(13, r.userFailures).Bind(14, r.generation);
+    write.Run();
 }
 
 std::vector<StoredObject> ObjectStore::LoadObjects(CK_SLOT_ID slot) {
@@ -174,6 +215,7 @@ bool ObjectStore::DeleteObject(long long id) {
 }
 
 void ObjectStore::Begin() { Cached("BEGIN IMMEDIATE").Run(); }
+void ObjectStore::BeginRead() { Cached("BEGIN DEFERRED").Run(); }
 void ObjectStore::Commit() { Cached("COMMIT").Run(); }
 void ObjectStore::Rollback() noexcept {
     if (m_db != nullptr) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);

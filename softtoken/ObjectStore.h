@@ -1,7 +1,7 @@
 #pragma once
 // The SQLite database that holds every token of the module: token records (label, PIN
-// verifiers, wrapped token keys, failure counters) and token objects. Each change is one
-// committed transaction, so a killed process leaves either all of a change or none of it.
+// verifiers, wrapped token keys, failure counters, generation) and token objects. Each change
+// is one committed transaction, so a killed process leaves either all of a change or none of it.
 #include "Pkcs11Error.h"
 
 #include <sqlite3.h>
@@ -22,7 +22,10 @@ struct TokenRecord {
     Bytes userSalt, userVerifier, userWrappedKey;
     long long soFailures = 0;
     long long userFailures = 0;
+    long long generation = 0;  // advanced by every initialisation
 };
+
+enum class PinOwner { SecurityOfficer, User };
 
 struct StoredObject {
     long long id = 0;
@@ -46,8 +49,13 @@ public:
     long long DataVersion();
 
     TokenRecord LoadToken(CK_SLOT_ID slot);
-    void SaveToken(const TokenRecord& record);
-    // Wipes every object of the token and saves its new record in one transaction.
+    long long Generation(CK_SLOT_ID slot);  // 0 for a token never initialised
+    // The writes below change only the fields they name. Callers run them inside a
+    // transaction, on values read in that transaction.
+    void SaveFailures(CK_SLOT_ID slot, PinOwner owner, long long failures);
+    // A new PIN: salt, verifier and wrapped token key; its failure count starts again at 0.
+    void SavePin(CK_SLOT_ID slot, PinOwner owner, const Bytes& salt, const Bytes& verifier, const Bytes& wrappedKey);
+    // Wipes every object of the token and writes its whole new record.
     void ResetToken(const TokenRecord& record);
 
     std::vector<StoredObject> LoadObjects(CK_SLOT_ID slot);
@@ -60,7 +68,8 @@ public:
     void Close() noexcept;
     void Reopen();
 
-    void Begin();
+    void Begin();      // a write transaction: other writers wait until it ends
+    void BeginRead();  // a snapshot for reading only; writers go on
     void Commit();
     void Rollback() noexcept;
 
@@ -70,7 +79,9 @@ private:
     sqlite3* Db() const;  // the open connection (CKR_DEVICE_ERROR while closed)
     class Statement& Cached(const char* sql);
     void Exec(const std::string& sql);
+    void SwitchToWal();
     void CreateSchema();
+    bool HasColumn(const char* table, const std::string& column);
 
     std::string m_path;
     sqlite3* m_db = nullptr;
@@ -81,7 +92,11 @@ private:
 // Rolls back an open transaction unless it was committed.
 class StoreTransaction {
 public:
-    explicit StoreTransaction(ObjectStore& store) : m_store(store) { m_store.Begin(); }
+    enum class Kind { Write, Read };
+    explicit StoreTransaction(ObjectStore& store, Kind kind = Kind::Write) : m_store(store) {
+        if (kind == Kind::Write) m_store.Begin();
+        else m_store.BeginRead();
+    }
     ~StoreTransaction() {
         if (!m_done) m_store.Rollback();
     }

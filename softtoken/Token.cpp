@@ -22,24 +22,56 @@ constexpr CK_OBJECT_HANDLE kFirstSessionObject = 0x7FFFFFFF;
 
 Token::Token(CK_SLOT_ID slot, ObjectStore& store)
     : m_slot(slot), m_store(store), m_nextSessionObject(kFirstSessionObject) {
+    m_generation = m_store.Generation(m_slot);
     Reload();
 }
 
 Token::~Token() { Forget(); }
 
+void Token::FollowGeneration() {
+    const long long version = m_store.DataVersion();
+    if (version == m_generationVersion) return;
+    Observe(m_store.Generation(m_slot));
+    m_generationVersion = version;
+}
+
+bool Token::Observe(long long generation) {
+    if (generation == m_generation) return false;
+    Forget();
+    m_objects.clear();
+    m_generation = generation;
+    m_version = -1;
+    return true;
+}
+
 void Token::Refresh() {
     if (m_store.DataVersion() != m_version) Reload();
 }
 
+// Record and objects come from one snapshot of the store. The version is read first: a
+// commit that slips in between only makes the next Refresh load again.
 void Token::Reload() {
-    m_version = m_store.DataVersion();
+    const long long version = m_store.DataVersion();
+    StoreTransaction snapshot(m_store, StoreTransaction::Kind::Read);
     m_record = m_store.LoadToken(m_slot);
+    if (Observe(m_record.generation)) throw Pkcs11Error(CKR_SESSION_HANDLE_INVALID);
     for (auto it = m_objects.begin(); it != m_objects.end();) {
         if (it->second->owner == 0) it = m_objects.erase(it);
         else ++it;
     }
-    if (!m_record.initialized) return;
-    for (const StoredObject& stored : m_store.LoadObjects(m_slot)) m_objects[stored.id] = FromStore(stored);
+    if (m_record.initialized)
+        for (const StoredObject& stored : m_store.LoadObjects(m_slot)) m_objects[stored.id] = FromStore(stored);
+    snapshot.Commit();
+    m_version = version;
+}
+
+void Token::LoadCurrentRecord() {
+    m_record = m_store.LoadToken(m_slot);
+    if (Observe(m_record.generation)) throw Pkcs11Error(CKR_SESSION_HANDLE_INVALID);
+}
+
+void Token::RequireCurrentGeneration() {
+    if (Observe(m_store.Generation(m_slot))) throw Pkcs11Error(CKR_SESSION_HANDLE_INVALID);
 }
 
 std::shared_ptr<Object> Token::FromStore(const StoredObject& stored) const {
@@ -93,7 +125,8 @@ std::pair<Bytes, Bytes> Token::Split(const Object& object) const {
 }
 
 void Token::FillInfo(CK_TOKEN_INFO& info, CK_ULONG sessions, CK_ULONG rwSessions) {
-    Refresh();
+    m_record = m_store.LoadToken(m_slot);
+    Observe(m_record.generation);
     std::memset(&info, 0, sizeof info);
     BlankPadded(info.label, sizeof info.label, "");
     if (m_record.initialized && m_record.label.size() == sizeof info.label)
@@ -125,9 +158,9 @@ void Token::FillInfo(CK_TOKEN_INFO& info, CK_ULONG sessions, CK_ULONG rwSessions
     BlankPadded(info.utcTime, sizeof info.utcTime, "");
 }
 
-void Token::CheckPinLength(const Bytes& pin) {
-    Require(pin.size() >= kMinPinLength && pin.size() <= kMaxPinLength, CKR_PIN_LEN_RANGE);
-}
+bool Token::IsValidPinLength(const Bytes& pin) { return pin.size() >= kMinPinLength && pin.size() <= kMaxPinLength; }
+
+void Token::CheckPinLength(const Bytes& pin) { Require(IsValidPinLength(pin), CKR_PIN_LEN_RANGE); }
 
 Token::PinSlot Token::PinOf(Login who) {
     if (who == Login::SecurityOfficer)
@@ -135,11 +168,13 @@ Token::PinSlot Token::PinOf(Login who) {
     return {&m_record.userSalt, &m_record.userVerifier, &m_record.userWrappedKey, &m_record.userFailures, "user"};
 }
 
-// The check, the derivation and the count happen in one write transaction on the record as
-// stored: processes trying PINs at once take turns, and every try is counted.
-std::optional<Bytes> Token::UnlockWith(Login who, const Bytes& pin) {
-    StoreTransaction transaction(m_store);
-    m_record = m_store.LoadToken(m_slot);
+PinOwner Token::OwnerOf(Login who) {
+    return who == Login::SecurityOfficer ? PinOwner::SecurityOfficer : PinOwner::User;
+}
+
+// The check, the derivation and the count happen in the caller's write transaction on the
+// record as stored: processes trying PINs at once take turns, and every try is counted.
+Bytes Token::Unlock(Login who, const Bytes& pin, StoreTransaction& transaction) {
     PinSlot slot = PinOf(who);
     Require(*slot.failures < kMaxFailures, CKR_PIN_LOCKED);
     Bytes secret = StoreCipher::DerivePinSecret(pin, *slot.salt, static_cast<unsigned>(m_record.iterations));
@@ -150,59 +185,85 @@ std::optional<Bytes> Token::UnlockWith(Login who, const Bytes& pin) {
         WipeGuard wipeWrapKey(wrapKey);
         tokenKey = StoreCipher::Open(wrapKey, *slot.wrappedKey, Bytes(slot.context, slot.context + std::strlen(slot.context)));
     }
-    if (tokenKey && *slot.failures == 0) return tokenKey;  // nothing to count
-    *slot.failures = tokenKey ? 0 : *slot.failures + 1;
-    m_store.SaveToken(m_record);
-    transaction.Commit();
-    return tokenKey;
+    const long long failures = tokenKey ? 0 : *slot.failures + 1;
+    if (failures != *slot.failures) {
+        *slot.failures = failures;
+        m_store.SaveFailures(m_slot, OwnerOf(who), failures);
+    }
+    if (!tokenKey) {
+        transaction.Commit();
+        throw Pkcs11Error(CKR_PIN_INCORRECT);
+    }
+    return std::move(*tokenKey);
 }
 
-void Token::SetPin(Login who, const Bytes& pin, const Bytes& tokenKey) {
+Token::DerivedPin::~DerivedPin() { StoreCipher::Wipe(secret); }
+
+void Token::Derive(DerivedPin& derived, const Bytes& pin, long long iterations) {
+    derived.salt = StoreCipher::Random(kSaltSize);
+    StoreCipher::Wipe(derived.secret);
+    derived.secret = StoreCipher::DerivePinSecret(pin, derived.salt, static_cast<unsigned>(iterations));
+    derived.iterations = iterations;
+}
+
+void Token::MatchIterations(DerivedPin& derived, const Bytes& pin) const {
+    if (derived.iterations != m_record.iterations) Derive(derived, pin, m_record.iterations);
+}
+
+void Token::SealPin(Login who, const DerivedPin& pin, const Bytes& tokenKey) {
     PinSlot slot = PinOf(who);
-    *slot.salt = StoreCipher::Random(kSaltSize);
-    Bytes secret = StoreCipher::DerivePinSecret(pin, *slot.salt, static_cast<unsigned>(m_record.iterations));
-    WipeGuard wipeSecret(secret);
-    *slot.verifier = StoreCipher::Subkey(secret, "verify");
-    Bytes wrapKey = StoreCipher::Subkey(secret, "wrap");
+    *slot.salt = pin.salt;
+    *slot.verifier = StoreCipher::Subkey(pin.secret, "verify");
+    Bytes wrapKey = StoreCipher::Subkey(pin.secret, "wrap");
     WipeGuard wipeWrapKey(wrapKey);
     *slot.wrappedKey = StoreCipher::Seal(wrapKey, tokenKey, Bytes(slot.context, slot.context + std::strlen(slot.context)));
     *slot.failures = 0;
 }
 
-void Token::Initialize(const Bytes& soPin, const Bytes& label) {
-    Refresh();
-    CheckPinLength(soPin);
-    if (m_record.initialized) {
-        std::optional<Bytes> oldKey = UnlockWith(Login::SecurityOfficer, soPin);
-        Require(oldKey.has_value(), CKR_PIN_INCORRECT);
-        StoreCipher::Wipe(*oldKey);
-    }
-    TokenRecord record = m_record;
-    record.initialized = true;
-    record.label = label;
-    if (record.serial.empty()) {
+void Token::SavePin(Login who) {
+    PinSlot slot = PinOf(who);
+    m_store.SavePin(m_slot, OwnerOf(who), *slot.salt, *slot.verifier, *slot.wrappedKey);
+}
+
+// Everything but the serial number is new, and the generation moves on.
+void Token::NewIdentity(const Bytes& label) {
+    m_record.initialized = true;
+    m_record.label = label;
+    if (m_record.serial.empty()) {
         static const char digits[] = "0123456789ABCDEF";
         for (unsigned char byte : StoreCipher::Random(8)) {
-            record.serial += digits[byte >> 4];
-            record.serial += digits[byte & 15];
+            m_record.serial += digits[byte >> 4];
+            m_record.serial += digits[byte & 15];
         }
     }
-    record.iterations = kPinIterations;
-    m_record = record;
+    m_record.iterations = kPinIterations;
+    ++m_record.generation;
+}
+
+// The SO PIN check, the wipe and the new record are one transaction: a PIN changed by another
+// process meanwhile is the one checked, and a failed try is counted.
+void Token::Initialize(const Bytes& soPin, const Bytes& label) {
+    CheckPinLength(soPin);
+    DerivedPin soDerived, userDerived;
+    Derive(soDerived, soPin, kPinIterations);
+    Derive(userDerived, soPin, kPinIterations);
+    StoreTransaction transaction(m_store);
+    m_record = m_store.LoadToken(m_slot);
+    Observe(m_record.generation);  // no session of this process is open on the token
+    if (m_record.initialized) {
+        Bytes oldKey = Unlock(Login::SecurityOfficer, soPin, transaction);
+        StoreCipher::Wipe(oldKey);
+    }
+    NewIdentity(label);
     Bytes tokenKey = StoreCipher::Random(StoreCipher::KeySize);
     WipeGuard wipe(tokenKey);
     // The token this module stands in for gives the user the SO PIN at initialisation.
-    SetPin(Login::SecurityOfficer, soPin, tokenKey);
-    SetPin(Login::User, soPin, tokenKey);
-    try {
-        m_store.ResetToken(m_record);
-    } catch (...) {
-        m_version = -1;  // reread what the store really holds
-        throw;
-    }
-    Forget();
-    m_objects.clear();
-    m_version = m_store.DataVersion();
+    SealPin(Login::SecurityOfficer, soDerived, tokenKey);
+    SealPin(Login::User, userDerived, tokenKey);
+    m_store.ResetToken(m_record);
+    transaction.Commit();
+    Observe(m_record.generation);  // this process starts afresh on the new generation
+    ForgetVersion();
 }
 
 void Token::Forget() {
@@ -216,11 +277,14 @@ void Token::LogIn(CK_USER_TYPE user, const Bytes& pin) {
     const Login who = user == CKU_SO ? Login::SecurityOfficer : Login::User;
     if (m_login != Login::None)
         throw Pkcs11Error(m_login == who ? CKR_USER_ALREADY_LOGGED_IN : CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
+    StoreTransaction transaction(m_store);
+    LoadCurrentRecord();
     if (who == Login::User) Require(!m_record.userVerifier.empty(), CKR_USER_PIN_NOT_INITIALIZED);
     Require(m_record.initialized, CKR_USER_PIN_NOT_INITIALIZED);
-    std::optional<Bytes> tokenKey = UnlockWith(who, pin);
-    Require(tokenKey.has_value(), CKR_PIN_INCORRECT);
-    m_tokenKey = std::move(*tokenKey);
+    Bytes tokenKey = Unlock(who, pin, transaction);
+    WipeGuard wipe(tokenKey);
+    transaction.Commit();
+    m_tokenKey = tokenKey;
     m_login = who;
     for (auto& [handle, object] : m_objects) OpenSealed(*object);
 }
@@ -231,35 +295,37 @@ void Token::LogOut() {
 }
 
 void Token::InitUserPin(const Bytes& pin) {
-    Refresh();
     Require(m_login == Login::SecurityOfficer, CKR_USER_NOT_LOGGED_IN);
     CheckPinLength(pin);
-    TokenRecord saved = m_record;
-    SetPin(Login::User, pin, m_tokenKey);
-    try {
-        m_store.SaveToken(m_record);
-    } catch (...) {
-        m_record = saved;
-        throw;
-    }
+    DerivedPin derived;
+    Derive(derived, pin, kPinIterations);
+    StoreTransaction transaction(m_store);
+    LoadCurrentRecord();
+    MatchIterations(derived, pin);
+    SealPin(Login::User, derived, m_tokenKey);
+    SavePin(Login::User);
+    transaction.Commit();
 }
 
+// The new PIN is derived first; the check of the old one, its count and the change are one
+// transaction that writes only the changed PIN's fields, on the record as it is at that moment.
 void Token::ChangePin(const Bytes& oldPin, const Bytes& newPin) {
-    Refresh();
     const Login who = m_login == Login::SecurityOfficer ? Login::SecurityOfficer : Login::User;
+    DerivedPin derived;
+    if (IsValidPinLength(newPin)) Derive(derived, newPin, kPinIterations);
+    StoreTransaction transaction(m_store);
+    LoadCurrentRecord();
     Require(m_record.initialized && !PinOf(who).verifier->empty(), CKR_USER_PIN_NOT_INITIALIZED);
-    std::optional<Bytes> tokenKey = UnlockWith(who, oldPin);
-    Require(tokenKey.has_value(), CKR_PIN_INCORRECT);
-    WipeGuard wipe(*tokenKey);
-    CheckPinLength(newPin);
-    TokenRecord saved = m_record;
-    SetPin(who, newPin, *tokenKey);
-    try {
-        m_store.SaveToken(m_record);
-    } catch (...) {
-        m_record = saved;
-        throw;
+    Bytes tokenKey = Unlock(who, oldPin, transaction);
+    WipeGuard wipe(tokenKey);
+    if (!IsValidPinLength(newPin)) {
+        transaction.Commit();  // the right old PIN still resets its count
+        throw Pkcs11Error(CKR_PIN_LEN_RANGE);
     }
+    MatchIterations(derived, newPin);
+    SealPin(who, derived, tokenKey);
+    SavePin(who);
+    transaction.Commit();
 }
 
 bool Token::IsVisible(const Object& object) const {
@@ -295,6 +361,7 @@ std::vector<CK_OBJECT_HANDLE> Token::AddAll(std::vector<Object> objects) {
     std::vector<std::pair<CK_OBJECT_HANDLE, std::shared_ptr<Object>>> added;
     {
         StoreTransaction transaction(m_store);
+        RequireCurrentGeneration();
         for (Object& object : objects) {
             CK_OBJECT_HANDLE handle = 0;
             if (object.IsTokenObject()) {
@@ -330,7 +397,10 @@ void Token::Update(CK_OBJECT_HANDLE handle, Object changed) {
     changed.keyCache.reset();
     if (changed.IsTokenObject()) {
         auto [clear, sealed] = Split(changed);
+        StoreTransaction transaction(m_store);
+        RequireCurrentGeneration();
         m_store.UpdateObject(changed.rowId, clear, sealed);
+        transaction.Commit();
         changed.sealed = std::move(sealed);
     }
     it->second = std::make_shared<Object>(std::move(changed));
@@ -339,8 +409,13 @@ void Token::Update(CK_OBJECT_HANDLE handle, Object changed) {
 void Token::Destroy(CK_OBJECT_HANDLE handle) {
     auto it = m_objects.find(handle);
     Require(it != m_objects.end(), CKR_OBJECT_HANDLE_INVALID);
-    if (it->second->IsTokenObject()) m_store.DeleteObject(it->second->rowId);
-    m_objects.erase(it);
+    if (it->second->IsTokenObject()) {
+        StoreTransaction transaction(m_store);
+        RequireCurrentGeneration();
+        m_store.DeleteObject(it->second->rowId);
+        transaction.Commit();
+    }
+    m_objects.erase(handle);
 }
 
 void Token::DestroySessionObjects(CK_SESSION_HANDLE session) {

@@ -1,7 +1,8 @@
 #pragma once
 // The token in one slot: its record in the store, the login state of this process, the
 // token key while someone is logged in, and the objects it holds (token objects cached from
-// the store, session objects in memory).
+// the store, session objects in memory). All of it belongs to one generation of the token:
+// when another process re-initialises it, this process's login and objects are dropped.
 #include "Object.h"
 #include "ObjectStore.h"
 
@@ -26,11 +27,19 @@ public:
 
     CK_SLOT_ID Slot() const { return m_slot; }
     Login State() const { return m_login; }
-    bool IsInitialized() const { return m_record.initialized; }
-    // Reloads the record and the token objects when another process has committed changes.
+    // The generation this process's view belongs to; sessions opened in it carry it.
+    long long Generation() const { return m_generation; }
+    // Follows a re-initialisation by another process (dropping login and objects); costs one
+    // PRAGMA data_version when nothing changed.
+    void FollowGeneration();
+    // Reloads the token objects when another process has committed changes. Meant for calls
+    // of a session: a re-initialisation found here answers CKR_SESSION_HANDLE_INVALID.
     void Refresh();
     // The store's connection changed: the next Refresh reloads.
-    void ForgetVersion() { m_version = -1; }
+    void ForgetVersion() {
+        m_version = -1;
+        m_generationVersion = -1;
+    }
     void FillInfo(CK_TOKEN_INFO& info, CK_ULONG sessions, CK_ULONG rwSessions);
 
     void Initialize(const Bytes& soPin, const Bytes& label);
@@ -56,6 +65,7 @@ public:
     // the security officer makes public objects only).
     void CheckMayWrite(const Object& object) const;
 
+    static bool IsValidPinLength(const Bytes& pin);
     static void CheckPinLength(const Bytes& pin);
 
 private:
@@ -67,8 +77,30 @@ private:
         const char* context;
     };
     PinSlot PinOf(Login who);
-    std::optional<Bytes> UnlockWith(Login who, const Bytes& pin);  // token key, or none (counted)
-    void SetPin(Login who, const Bytes& pin, const Bytes& tokenKey);
+    static PinOwner OwnerOf(Login who);
+    // Inside a write transaction: reads the record as stored; a record of another generation
+    // ends the call with CKR_SESSION_HANDLE_INVALID before anything is written.
+    void LoadCurrentRecord();
+    void RequireCurrentGeneration();  // the same, reading the generation only
+    // Adopts the store's generation; true when it differed (login and objects dropped).
+    bool Observe(long long generation);
+    // Inside a write transaction, on the record just read: the token key for the right PIN,
+    // the failure count kept. A wrong PIN commits the count and answers CKR_PIN_INCORRECT.
+    Bytes Unlock(Login who, const Bytes& pin, StoreTransaction& transaction);
+    // A new PIN's salt and PBKDF2 secret, derived before the write transaction so that the
+    // store is held only while the old PIN is checked. Wipes the secret when it goes.
+    struct DerivedPin {
+        Bytes salt;
+        Bytes secret;
+        long long iterations = 0;
+        ~DerivedPin();
+    };
+    static void Derive(DerivedPin& derived, const Bytes& pin, long long iterations);
+    // The derivation again when the record asks for another iteration count.
+    void MatchIterations(DerivedPin& derived, const Bytes& pin) const;
+    void SealPin(Login who, const DerivedPin& pin, const Bytes& tokenKey);  // into m_record only
+    void SavePin(Login who);                                            // m_record's PIN to the store
+    void NewIdentity(const Bytes& label);
     void Reload();
     CK_OBJECT_HANDLE NextSessionObject();  // never handed out before in this process
     std::shared_ptr<Object> FromStore(const StoredObject& stored) const;
@@ -81,7 +113,9 @@ private:
     CK_SLOT_ID m_slot;
     ObjectStore& m_store;
     TokenRecord m_record;
-    long long m_version = -1;
+    long long m_generation = -1;
+    long long m_version = -1;            // data version the object cache was loaded at
+    long long m_generationVersion = -1;  // data version the generation was last read at
     Login m_login = Login::None;
     Bytes m_tokenKey;
     std::map<CK_OBJECT_HANDLE, std::shared_ptr<Object>> m_objects;

@@ -9,12 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <thread>
 
 namespace softtoken_test {
 namespace {
@@ -83,8 +81,8 @@ TEST_F(SoftTokenTest, StoreHoldsNoSecretInClear) {
     ASSERT_RV(CKR_OK, f->C_Initialize(nullptr));
 }
 
-// Creates and destroys objects until killed.
-[[noreturn]] void BusyChild() {
+// Creates and destroys objects until killed; one byte on progress for each object made.
+[[noreturn]] void BusyChild(int progress) {
     CK_FUNCTION_LIST* list = LoadSharedModule();
     if (list == nullptr || list->C_Initialize(nullptr) != CKR_OK) _exit(3);
     CK_SESSION_HANDLE session = 0;
@@ -102,6 +100,8 @@ TEST_F(SoftTokenTest, StoreHoldsNoSecretInClear) {
                                      {CKA_VALUE, value.data(), value.size()}};
         CK_OBJECT_HANDLE object = 0;
         if (list->C_CreateObject(session, attributes, 5, &object) != CKR_OK) _exit(5);
+        const char made = 1;
+        if (write(progress, &made, 1) != 1) _exit(7);
         if (i % 3 == 2 && list->C_DestroyObject(session, object) != CKR_OK) _exit(6);
     }
 }
@@ -127,14 +127,27 @@ TEST_F(SoftTokenTest, KilledWritersLeaveAConsistentStore) {
     size_t lastCount = 0;
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
+        int progress[2];
+        ASSERT_EQ(0, pipe(progress));
         const pid_t child = fork();
         ASSERT_NE(-1, child);
-        if (child == 0) BusyChild();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 100));
+        if (child == 0) {
+            close(progress[0]);
+            BusyChild(progress[1]);
+        }
+        close(progress[1]);
+        // Killed only once it has made objects, after a random number of further ones: the
+        // kill falls anywhere in a create or a destroy, however slow the machine.
+        const unsigned made = 1 + random() % 40;
+        bool reported = true;
+        char byte = 0;
+        for (unsigned i = 0; i < made && reported; ++i) reported = read(progress[0], &byte, 1) == 1;
         ASSERT_EQ(0, kill(child, SIGKILL));
         int status = 0;
         ASSERT_EQ(child, waitpid(child, &status, 0));
+        close(progress[0]);
         ASSERT_TRUE(WIFSIGNALED(status)) << "child ended by itself with " << WEXITSTATUS(status);
+        ASSERT_TRUE(reported) << "the child ended before making " << made << " objects";
         ASSERT_EQ("ok", IntegrityCheck(StorePath()));
 
         // Every object is whole: its value matches its label.
@@ -154,6 +167,30 @@ TEST_F(SoftTokenTest, KilledWritersLeaveAConsistentStore) {
     }
     EXPECT_GT(lastCount, 0u);
     ASSERT_RV(CKR_OK, f->C_Initialize(nullptr));
+}
+
+// A store written before the token generation was kept opens, and its token keeps working.
+TEST_F(SoftTokenTest, StoreWithoutGenerationColumnStillOpens) {
+    ASSERT_RV(CKR_OK, f->C_Finalize(nullptr));
+    std::filesystem::remove(StorePath());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(StorePath().c_str(), &db));
+    const char* oldSchema =
+        "CREATE TABLE tokens (slot INTEGER PRIMARY KEY, initialized INTEGER NOT NULL, label BLOB, serial TEXT,"
+        " iterations INTEGER, so_salt BLOB, so_verifier BLOB, so_key BLOB, user_salt BLOB, user_verifier BLOB,"
+        " user_key BLOB, so_failures INTEGER NOT NULL DEFAULT 0, user_failures INTEGER NOT NULL DEFAULT 0);"
+        "CREATE TABLE objects (id INTEGER PRIMARY KEY AUTOINCREMENT, slot INTEGER NOT NULL, clear BLOB NOT NULL,"
+        " sealed BLOB NOT NULL);"
+        "INSERT INTO tokens (slot, initialized) VALUES (0, 0);";
+    const int rc = sqlite3_exec(db, oldSchema, nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(SQLITE_OK, rc);
+    ASSERT_RV(CKR_OK, f->C_Initialize(nullptr));
+    CK_SESSION_HANDLE session = LoginUser();
+    CreateData(session, true, false, "kept");
+    Reinitialize();
+    session = Open();
+    EXPECT_EQ(1u, FindAll(session).size());
 }
 
 }  // namespace
