@@ -10,6 +10,7 @@
 #include "runner/RunSettings.h"
 #include "runner/TestRun.h"
 #include "support/Logger.h"
+#include "support/ModuleLoadException.h"
 #include "support/PKCSException.h"
 #include "support/PinGuardException.h"
 
@@ -22,6 +23,15 @@ int RunReportingFailure(const CRunSettings& settings, CJunitReport* report)
     std::string line;
     try {
         return CTestRun(settings, report).Run();
+    } catch (const CModuleLoadException& e) {
+        // The failure as reported for any run, then which module lacks what.
+        line = e.PkcsFailure() ? CErrorReport::PkcsLine(*e.PkcsFailure()) : CErrorReport::StdLine(e);
+        CErrorReport::Write(std::cout, line);
+        CErrorReport::Write(std::cout, "ERROR: " + e.ModuleLine());
+        if (report != nullptr) {
+            report->Fail(line);
+        }
+        return CTestRun::kStatusModuleNotLoaded;
     } catch (const CPinGuardException& e) {
         // Nothing was tried on the token: a status of its own.
         line = std::string("ERROR: ") + e.what();

@@ -64,6 +64,8 @@ private:
     // to the default, and a line that says whether it is back.
     void RestoreDefaultPin(unsigned long userType, const std::string& defaultPin, const std::string& temporaryPin);
 
+    // True from the pass's own C_InitToken to the first user login after it.
+    bool m_userPinMayBeUnset = false;
     CBasicOperator m_basicOperator;
     CRsaSignatureOperator m_rsaOperator;
     CGostSignatureOperator m_gostOperator;

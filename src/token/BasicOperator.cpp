@@ -74,7 +74,7 @@ void CBasicOperator::FormatToken()
     InitUserPinIfUnset(soPin);
 }
 
-void CBasicOperator::InitUserPinIfUnset(std::vector<unsigned char>& pin)
+void CBasicOperator::InitUserPinIfUnset(const std::vector<unsigned char>& pin)
 {
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof(info));
@@ -82,26 +82,35 @@ void CBasicOperator::InitUserPinIfUnset(std::vector<unsigned char>& pin)
     if (rv != CKR_OK) {
         throw CPKCSException(rv, kFormatOperation);
     }
-    if ((info.flags & CKF_USER_PIN_INITIALIZED) != 0) {
-        return;
+    // A token that follows the standard has no user PIN after C_InitToken.
+    if ((info.flags & CKF_USER_PIN_INITIALIZED) == 0) {
+        SetUserPinAsSo(pin, kFormatOperation);
     }
-    // A token that follows the standard has no user PIN after C_InitToken: the SO sets the
-    // default one, on a session of its own that is closed whatever happens.
+}
+
+void CBasicOperator::SetUserPinAsSo(const std::vector<unsigned char>& userPin, const char* operation)
+{
+    // On a session of its own that is closed whatever happens, so the caller's sessions
+    // keep their state.
+    std::vector<unsigned char> soPin(kDefaultSoPin, kDefaultSoPin + std::strlen(kDefaultSoPin));
+    std::vector<unsigned char> newPin(userPin);
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-    rv = m_pFunctionList->C_OpenSession(m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
+    CK_RV rv = m_pFunctionList->C_OpenSession(m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
     if (rv != CKR_OK) {
-        throw CPKCSException(rv, kFormatOperation);
+        throw CPKCSException(rv, operation);
     }
-    rv = m_pFunctionList->C_Login(session, CKU_SO, pin.data(), pin.size());
+    rv = m_pFunctionList->C_Login(session, CKU_SO, soPin.data(), soPin.size());
     if (rv == CKR_OK) {
-        rv = m_pFunctionList->C_InitPIN(session, pin.data(), pin.size());
+        rv = m_pFunctionList->C_InitPIN(session, newPin.empty() ? nullptr : newPin.data(), newPin.size());
         const CK_RV logoutRv = m_pFunctionList->C_Logout(session);
         rv = rv != CKR_OK ? rv : logoutRv;
     }
+    std::fill(soPin.begin(), soPin.end(), 0);
+    std::fill(newPin.begin(), newPin.end(), 0);
     const CK_RV closeRv = m_pFunctionList->C_CloseSession(session);
     rv = rv != CKR_OK ? rv : closeRv;
     if (rv != CKR_OK) {
-        throw CPKCSException(rv, kFormatOperation);
+        throw CPKCSException(rv, operation);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "support/CustomException.h"
+#include "support/ModuleLoadException.h"
 #include "support/PKCSException.h"
 #include "support/TerminalEchoGuard.h"
 #include "token/FunctionListLayer.h"
@@ -39,7 +40,7 @@ void CTokenOperator::LoadPkcsDll()
     if (m_hModule == nullptr) {
         // The module is the whole point of the run: without it there is nothing to test.
         if (const char* text = dlerror()) {
-            std::cerr << text << std::flush;
+            std::cerr << text << "\n" << std::flush;
         }
         std::exit(1);
     }
@@ -48,17 +49,24 @@ void CTokenOperator::LoadPkcsDll()
 CK_FUNCTION_LIST* CTokenOperator::InitPkcsFunctionList()
 {
     const std::string name = "C_GetFunctionList";
+    const std::string notAModule = GetLibraryPath() + " is not a usable PKCS#11 module: ";
     dlerror();
     void* symbol = dlsym(m_hModule, name.c_str());
     if (dlerror() != nullptr) {
-        throw CustomException("Function \"" + name + "\" was not found in PKCS library.");
+        throw CModuleLoadException("Function \"" + name + "\" was not found in PKCS library.",
+                                   notAModule + "it has no " + name);
     }
     auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(symbol);
     CK_FUNCTION_LIST* moduleList = nullptr;
-    ThrowIfFailed(getFunctionList(&moduleList), "CTokenOperator::InitPkcsFunctionList");
+    const CK_RV rv = getFunctionList(&moduleList);
+    if (rv != CKR_OK) {
+        throw CModuleLoadException(CPKCSException(rv, "CTokenOperator::InitPkcsFunctionList"),
+                                   notAModule + "its " + name + " failed");
+    }
     if (moduleList == nullptr) {
         // Every later call goes through the list: a module that gives none cannot be used.
-        throw CustomException("Function \"" + name + "\" returned no function list.");
+        throw CModuleLoadException("Function \"" + name + "\" returned no function list.",
+                                   notAModule + "its " + name + " gave no function list");
     }
     return moduleList;
 }
@@ -89,7 +97,10 @@ void CTokenOperator::Initialize(void* hModule, CK_FUNCTION_LIST* pFunctionList)
 void CTokenOperator::Finalize()
 {
     if (m_pFunctionList != nullptr) {
-        m_pFunctionList->C_CloseAllSessions(m_slotId);
+        // Only a slot the run chose has sessions of its own; another's belong to others.
+        if (m_slotChosen) {
+            m_pFunctionList->C_CloseAllSessions(m_slotId);
+        }
         m_pFunctionList->C_Finalize(nullptr);
     }
     // The layer goes before the module: nothing may call through it once the code is gone.
@@ -211,6 +222,7 @@ bool CTokenOperator::SelectSlot()
     } else {
         m_slotId = slots.size() == 1 ? slots.front() : AskForSlot(slots);
     }
+    m_slotChosen = true;
     const std::string name = GetSlotName(m_slotId);
     std::cout << "Selected slot: " << name << "\r\n" << std::flush;
     return true;
@@ -232,7 +244,11 @@ void CTokenOperator::ListSlots()
     std::cout << (listing.empty() ? std::string("No slots.\r\n") : listing) << std::flush;
 }
 
-void CTokenOperator::SetCurrentSlot(unsigned long slotId) { m_slotId = slotId; }
+void CTokenOperator::SetCurrentSlot(unsigned long slotId)
+{
+    m_slotId = slotId;
+    m_slotChosen = true;
+}
 
 void CTokenOperator::SetCurrentSession(unsigned long hSession) { m_hSession = hSession; }
 

@@ -88,4 +88,7 @@ private:
     CK_SLOT_ID RequireFixedSlot(const std::vector<CK_SLOT_ID>& slotsWithToken) const;
 
     std::optional<CK_SLOT_ID> m_fixedSlot;
+    // Set once SelectSlot or SetCurrentSlot has chosen m_slotId; Finalize closes the
+    // sessions of no other slot.
+    bool m_slotChosen = false;
 };

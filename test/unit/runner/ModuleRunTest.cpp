@@ -44,9 +44,47 @@ TEST(ModuleRun, UnloadableModulePathEndsWith1AndTheLoaderText)
     const ChildRun::Result result = child.Run({"--module=" + child.Root() + "/conf/none.so"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "INFO: Performing tests 1 times...\n");
-    EXPECT_EQ(result.err, child.Root() + "/conf/none.so: cannot open shared object file: No such file or directory");
+    EXPECT_EQ(result.err, child.Root() + "/conf/none.so: cannot open shared object file: No such file or directory\n");
     EXPECT_TRUE(result.calls.empty());
 }
+
+// A library that loads but gives no function list ends like one that cannot be loaded: the
+// failure's report, then a line naming the module and what it lacks.
+struct BrokenLibrary {
+    const char* name;
+    const char* path;
+    const char* report;
+    const char* lack;
+};
+
+void PrintTo(const BrokenLibrary& library, std::ostream* out) { *out << library.name; }
+
+class BrokenLibraryRun : public ::testing::TestWithParam<BrokenLibrary> {};
+
+TEST_P(BrokenLibraryRun, EndsWithStatus1AndNamesTheModule)
+{
+    const BrokenLibrary& library = GetParam();
+    ChildRun child;
+    child.WithoutModule();
+    const ChildRun::Result result = child.Run({std::string("--module=") + library.path});
+    EXPECT_EQ(result.status, 1) << result.out << result.err;
+    EXPECT_EQ(result.out, std::string("INFO: Performing tests 1 times...\n") + library.report + "\nERROR: " +
+                              library.path + " is not a usable PKCS#11 module: " + library.lack + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, BrokenLibraryRun,
+    ::testing::Values(
+        BrokenLibrary{"NoFunctionList", FAKE_NO_FUNCTION_LIST_DIR "/libnimb_pkcs11_main.so",
+                      "ERROR: std::exception caught: Function \"C_GetFunctionList\" was not found in PKCS library.",
+                      "it has no C_GetFunctionList"},
+        BrokenLibrary{"FailingFunctionList", FAKE_FAILING_FUNCTION_LIST_DIR "/libnimb_pkcs11_main.so",
+                      "PKCS ERROR in CTokenOperator::InitPkcsFunctionList : CKR_FUNCTION_FAILED",
+                      "its C_GetFunctionList failed"},
+        BrokenLibrary{"NullFunctionList", FAKE_NULL_FUNCTION_LIST_DIR "/libnimb_pkcs11_main.so",
+                      "ERROR: std::exception caught: Function \"C_GetFunctionList\" returned no function list.",
+                      "its C_GetFunctionList gave no function list"}),
+    [](const ::testing::TestParamInfo<BrokenLibrary>& info) { return std::string(info.param.name); });
 
 // Whatever follows the module's list, the run says once that it uses standard calls, never
 // calls a word it found there, and ends with a status of its own.

@@ -14,6 +14,7 @@
 #include "ConsoleScript.h"
 #include "TempDir.h"
 #include "support/CustomException.h"
+#include "support/ModuleLoadException.h"
 #include "support/PKCSException.h"
 #include "token/TokenOperator.h"
 
@@ -32,7 +33,7 @@ bool ModuleStillLoaded()
 TEST(MissingModule, LoaderTextOnStandardErrorAndExitStatus1)
 {
     CTokenOperator op;
-    // The whole of standard error, with no line end after the loader's text.
+    // The whole of standard error: the loader's text and a line end.
     EXPECT_EXIT(
         {
             try {
@@ -41,7 +42,7 @@ TEST(MissingModule, LoaderTextOnStandardErrorAndExitStatus1)
                 std::_Exit(3);
             }
         },
-        ::testing::ExitedWithCode(1), "^libnimb_pkcs11_main\\.so: cannot open shared object file: No such file or directory$");
+        ::testing::ExitedWithCode(1), "^libnimb_pkcs11_main\\.so: cannot open shared object file: No such file or directory\n$");
 }
 
 TEST(MissingModule, UnloadablePathEndsLikeTheBareName)
@@ -55,7 +56,7 @@ TEST(MissingModule, UnloadablePathEndsLikeTheBareName)
                 std::_Exit(3);
             }
         },
-        ::testing::ExitedWithCode(1), "^/nonexistent/module\\.so: cannot open shared object file: No such file or directory$");
+        ::testing::ExitedWithCode(1), "^/nonexistent/module\\.so: cannot open shared object file: No such file or directory\n$");
 }
 
 TEST(MissingModule, ModulePathIsLoadedWhereTheBareNameIsNotFound)
@@ -69,14 +70,18 @@ TEST(MissingModule, ModulePathIsLoadedWhereTheBareNameIsNotFound)
     EXPECT_FALSE(ModuleStillLoaded());
 }
 
+// A library that loads but gives no function list: the failure as specified, and the line
+// that names the module and what it lacks.
 TEST(ModuleWithoutFunctionList, MissingEntryIsReportedAndTheLibraryClosed)
 {
     CTokenOperator op;
     try {
         op.Initialize();
         ADD_FAILURE() << "no exception";
-    } catch (const CustomException& e) {
+    } catch (const CModuleLoadException& e) {
         EXPECT_STREQ(e.what(), "Function \"C_GetFunctionList\" was not found in PKCS library.");
+        EXPECT_FALSE(e.PkcsFailure());
+        EXPECT_EQ(e.ModuleLine(), "libnimb_pkcs11_main.so is not a usable PKCS#11 module: it has no C_GetFunctionList");
     }
     EXPECT_FALSE(ModuleStillLoaded());
 }
@@ -87,9 +92,11 @@ TEST(FailingFunctionList, ResultIsThrownAndTheLibraryClosed)
     try {
         op.Initialize();
         ADD_FAILURE() << "no exception";
-    } catch (const CPKCSException& e) {
-        EXPECT_EQ(e.m_rv, CKR_FUNCTION_FAILED);
-        EXPECT_EQ(e.m_function, "CTokenOperator::InitPkcsFunctionList");
+    } catch (const CModuleLoadException& e) {
+        ASSERT_TRUE(e.PkcsFailure());
+        EXPECT_EQ(e.PkcsFailure()->m_rv, CKR_FUNCTION_FAILED);
+        EXPECT_EQ(e.PkcsFailure()->m_function, "CTokenOperator::InitPkcsFunctionList");
+        EXPECT_EQ(e.ModuleLine(), "libnimb_pkcs11_main.so is not a usable PKCS#11 module: its C_GetFunctionList failed");
     }
     EXPECT_FALSE(ModuleStillLoaded());
 }
@@ -100,8 +107,11 @@ TEST(NullFunctionList, SuccessWithoutAListIsReportedAndTheLibraryClosed)
     try {
         op.Initialize();
         ADD_FAILURE() << "no exception";
-    } catch (const CustomException& e) {
+    } catch (const CModuleLoadException& e) {
         EXPECT_STREQ(e.what(), "Function \"C_GetFunctionList\" returned no function list.");
+        EXPECT_FALSE(e.PkcsFailure());
+        EXPECT_EQ(e.ModuleLine(),
+                  "libnimb_pkcs11_main.so is not a usable PKCS#11 module: its C_GetFunctionList gave no function list");
     }
     EXPECT_FALSE(ModuleStillLoaded());
 }
@@ -173,9 +183,9 @@ TEST_F(ScriptedModule, UnreadableScriptRefusesTheFunctionList)
     try {
         op.Initialize();
         ADD_FAILURE() << "no exception";
-    } catch (const CPKCSException& e) {
-        EXPECT_EQ(e.m_rv, CKR_GENERAL_ERROR);
-        EXPECT_EQ(e.m_function, "CTokenOperator::InitPkcsFunctionList");
+    } catch (const CModuleLoadException& e) {
+        ASSERT_TRUE(e.PkcsFailure());
+        EXPECT_EQ(e.PkcsFailure()->m_rv, CKR_GENERAL_ERROR);
     }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "fake PKCS#11 module: line 2: unknown command \"frobnicate\"\n");
