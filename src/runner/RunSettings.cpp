@@ -100,6 +100,11 @@ void CRunSettings::ParseOne(const char* argument)
         trace = true;
     } else if ((value = ValueOf(argument, "--module=")) != nullptr) {
         SetText(modulePath, argument, value);
+    } else if ((value = ValueOf(argument, "--init-args=")) != nullptr) {
+        std::string text;
+        if (SetText(text, argument, value)) {
+            initArgs = text;
+        }
     } else if ((value = ValueOf(argument, "--junit=")) != nullptr) {
         SetText(junitPath, argument, value);
     } else if ((value = ValueOf(argument, "--conf-dir=")) != nullptr) {
@@ -178,6 +183,8 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "  --module=PATH      load the PKCS#11 module from PATH\n"
            "  --standard-calls   do the certificate, PKCS#12 and CSR steps with standard\n"
            "                     PKCS#11 calls even when the module has vendor entries\n"
+           "  --init-args=TEXT   give C_Initialize the module's library parameters TEXT (in\n"
+           "                     pReserved, with OS locking), as NSS softokn needs them\n"
            "  --slot=ID          test the token in slot ID without asking\n"
            "  --list-slots       list every slot and its token, then exit; touches no token\n"
            "  --conf-dir=DIR     read the test files from DIR instead of ../conf/\n"

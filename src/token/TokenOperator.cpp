@@ -78,7 +78,7 @@ void CTokenOperator::Initialize(const CModuleOptions& options)
     try {
         m_layer = std::make_unique<CFunctionListLayer>(InitPkcsFunctionList(), options.standardCalls, options.trace);
         m_pFunctionList = m_layer->Top();
-        ThrowIfFailed(m_pFunctionList->C_Initialize(nullptr), "CTokenOperator::CTokenOperator");
+        ThrowIfFailed(InitializeModule(options.initArgs), "CTokenOperator::CTokenOperator");
     } catch (...) {
         m_layer.reset();
         dlclose(m_hModule);
@@ -86,6 +86,22 @@ void CTokenOperator::Initialize(const CModuleOptions& options)
         m_pFunctionList = nullptr;
         throw;
     }
+}
+
+CK_RV CTokenOperator::InitializeModule(const std::optional<std::string>& initArgs)
+{
+    if (!initArgs) {
+        return m_pFunctionList->C_Initialize(nullptr);
+    }
+    // The form in which NSS softokn and others take their library parameters: the text in
+    // pReserved, with the operating system's locking. The text lives as long as the module.
+    m_initArgs.assign(initArgs->begin(), initArgs->end());
+    m_initArgs.push_back('\0');
+    CK_C_INITIALIZE_ARGS args;
+    std::memset(&args, 0, sizeof(args));
+    args.flags = CKF_OS_LOCKING_OK;
+    args.pReserved = m_initArgs.data();
+    return m_pFunctionList->C_Initialize(&args);
 }
 
 void CTokenOperator::Initialize(void* hModule, CK_FUNCTION_LIST* pFunctionList)

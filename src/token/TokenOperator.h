@@ -69,6 +69,8 @@ protected:
 
     void LoadPkcsDll();
     CK_FUNCTION_LIST* InitPkcsFunctionList();
+    // C_Initialize with a null argument, or with the library parameters in pReserved.
+    CK_RV InitializeModule(const std::optional<std::string>& initArgs);
     // The vendor entries that follow the standard list.
     const CK_KTL_FUNCTION_LIST* VendorFunctions() const;
 
@@ -79,6 +81,7 @@ protected:
 
 private:
     std::string m_modulePath;
+    std::vector<char> m_initArgs;
     std::unique_ptr<CFunctionListLayer> m_layer;
     std::vector<CK_SLOT_ID> GetSlots(CK_BBOOL tokenPresent, const char* operation);
     CK_SLOT_INFO ReadSlotInfo(CK_SLOT_ID slotId);

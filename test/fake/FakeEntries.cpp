@@ -78,7 +78,14 @@ CK_RV Unsupported(const char* name)
 
 CK_RV Initialize(void* args)
 {
-    return Run(NewCall("C_Initialize", {args != nullptr ? 1UL : 0UL}), [] { return Token().Initialize(); });
+    Call call = NewCall("C_Initialize", {args != nullptr ? 1UL : 0UL});
+    if (args != nullptr) {
+        const auto* initArgs = static_cast<const CK_C_INITIALIZE_ARGS*>(args);
+        call.args.push_back(initArgs->flags);
+        const char* reserved = static_cast<const char*>(initArgs->pReserved);
+        call.buffers = {reserved != nullptr ? Copy(reserved, std::strlen(reserved)) : std::nullopt};
+    }
+    return Run(call, [] { return Token().Initialize(); });
 }
 
 CK_RV Finalize(void*)

@@ -32,7 +32,8 @@ Attribute Text(CK_ATTRIBUTE_TYPE type, const std::string& value);  // no termina
 Attribute Raw(CK_ATTRIBUTE_TYPE type, const Bytes& value);
 
 // One recorded call. What goes where, per entry ("in" = value on entry):
-//   C_Initialize         args {init args non-null ? 1 : 0}
+//   C_Initialize         args {init args non-null ? 1 : 0, and when non-null their flags};
+//                        buffers {pReserved as a NUL-terminated text} when non-null
 //   C_Finalize           args {}
 //   C_GetSlotList        args {tokenPresent, *pulCount in}; outputNull = list was null
 //   C_GetSlotInfo, C_GetTokenInfo, C_CloseAllSessions   args {slotID}

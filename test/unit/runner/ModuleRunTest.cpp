@@ -48,6 +48,36 @@ TEST(ModuleRun, UnloadableModulePathEndsWith1AndTheLoaderText)
     EXPECT_TRUE(result.calls.empty());
 }
 
+std::string Hex(const std::string& text)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : text) {
+        hex += digits[c >> 4];
+        hex += digits[c & 0x0F];
+    }
+    return hex;
+}
+
+// --init-args hands C_Initialize the text in pReserved with OS locking; without it the
+// argument stays null.
+TEST(ModuleRun, InitArgsReachCInitializeInPReserved)
+{
+    const std::string text = "configdir='sql:/tmp/db' certPrefix='' keyPrefix='' secmod='secmod.db' flags=";
+    for (const bool given : {true, false}) {
+        ChildRun child;
+        child.Script(HealthyToken());
+        std::vector<std::string> arguments = {"--passes=0"};
+        if (given) {
+            arguments.push_back("--init-args=" + text);
+        }
+        const ChildRun::Result result = child.Run(arguments);
+        EXPECT_EQ(result.status, 0) << result.out << result.err;
+        const std::string expected = given ? "C_Initialize rv=CKR_OK args=1,2 bufs=" + Hex(text) : "C_Initialize rv=CKR_OK args=0";
+        EXPECT_THAT(result.logLines, Contains(expected));
+    }
+}
+
 // A library that loads but gives no function list ends like one that cannot be loaded: the
 // failure's report, then a line naming the module and what it lacks.
 struct BrokenLibrary {
