@@ -76,7 +76,9 @@ void CTokenOperator::Initialize(const CModuleOptions& options)
     m_modulePath = options.path;
     LoadPkcsDll();
     try {
-        m_layer = std::make_unique<CFunctionListLayer>(InitPkcsFunctionList(), options.standardCalls, options.trace);
+        CK_FUNCTION_LIST* moduleList = InitPkcsFunctionList();
+        m_layer = std::make_unique<CFunctionListLayer>(moduleList, options.standardCalls, options.trace,
+                                                       PublishedGetInterface());
         m_pFunctionList = m_layer->Top();
         ThrowIfFailed(InitializeModule(options.initArgs), "CTokenOperator::CTokenOperator");
     } catch (...) {
@@ -86,6 +88,13 @@ void CTokenOperator::Initialize(const CModuleOptions& options)
         m_pFunctionList = nullptr;
         throw;
     }
+}
+
+CK_C_GetInterface CTokenOperator::PublishedGetInterface() const
+{
+    dlerror();
+    void* symbol = dlsym(m_hModule, "C_GetInterface");
+    return dlerror() != nullptr ? nullptr : reinterpret_cast<CK_C_GetInterface>(symbol);
 }
 
 CK_RV CTokenOperator::InitializeModule(const std::optional<std::string>& initArgs)

@@ -69,6 +69,8 @@ protected:
 
     void LoadPkcsDll();
     CK_FUNCTION_LIST* InitPkcsFunctionList();
+    // The module's C_GetInterface (PKCS#11 3.0), or null when it exports none.
+    CK_C_GetInterface PublishedGetInterface() const;
     // C_Initialize with a null argument, or with the library parameters in pReserved.
     CK_RV InitializeModule(const std::optional<std::string>& initArgs);
     // The vendor entries that follow the standard list.

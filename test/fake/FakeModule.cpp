@@ -49,6 +49,7 @@ void Reset()
     Token() = FakeToken();
     Recorder().Reset();
     SetVendorWords(VendorWords::Module);
+    SetVendorInterface(false);
 }
 
 void AddSlot(CK_SLOT_ID id, const std::string& description, bool tokenPresent)

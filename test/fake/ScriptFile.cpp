@@ -216,9 +216,14 @@ void ScriptFile::ParseLine(const std::string& line)
             vendorWords = VendorWords::Null;
         } else if (words[1] == "garbage") {
             vendorWords = VendorWords::Garbage;
+        } else if (words[1] == "pkcs11-3") {
+            vendorWords = VendorWords::Pkcs11v3;
         } else {
-            throw Error("vendor-words takes module, null or garbage");
+            throw Error("vendor-words takes module, null, garbage or pkcs11-3");
         }
+    } else if (command == "vendor-interface") {
+        ExpectCount(words, 1, 1);
+        vendorInterface = true;
     } else if (command == "standard-init-token") {
         ExpectCount(words, 1, 1);
         standardInitToken = true;
@@ -240,6 +245,7 @@ void ScriptFile::Apply() const
     for (const Length& length : lengths) SetReportedLength(length.entry, length.length);
     if (vendorWords) SetVendorWords(*vendorWords);
     SetStandardInitToken(standardInitToken);
+    SetVendorInterface(vendorInterface);
 }
 
 }  // namespace fake

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -17,6 +19,7 @@
 #include "support/ModuleLoadException.h"
 #include "support/PKCSException.h"
 #include "token/TokenOperator.h"
+#include "token/VendorDetection.h"
 
 namespace {
 
@@ -190,6 +193,49 @@ TEST_F(ScriptedModule, UnreadableScriptRefusesTheFunctionList)
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "fake PKCS#11 module: line 2: unknown command \"frobnicate\"\n");
     EXPECT_FALSE(ModuleStillLoaded());
+}
+
+// The bundled software token publishes its vendor entries as an interface: the utility takes
+// them from there, and never from behind its list.
+class BundledToken : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("SOFTTOKEN_STORE", m_dir.Path("store.db").c_str(), 1); }
+    void TearDown() override { unsetenv("SOFTTOKEN_STORE"); }
+
+    TempDir m_dir{"tokentest-bundled-"};
+};
+
+TEST_F(BundledToken, VendorEntriesComeThroughItsVendorInterface)
+{
+    void* library = dlopen(SOFTTOKEN_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(library, "C_GetFunctionList"));
+    auto getInterface = reinterpret_cast<CK_C_GetInterface>(dlsym(library, "C_GetInterface"));
+    ASSERT_NE(getList, nullptr);
+    ASSERT_NE(getInterface, nullptr);
+    CK_FUNCTION_LIST* list = nullptr;
+    ASSERT_EQ(getList(&list), CKR_OK);
+    const CK_KTL_FUNCTION_LIST behind = *reinterpret_cast<const CK_KTL_FUNCTION_LIST*>(list);
+
+    // A copy of the standard list alone, on the heap: nothing readable follows it, so only the
+    // interface can give the entries.
+    auto copy = std::make_unique<CK_FUNCTION_LIST>(*list);
+    const std::optional<CK_KTL_FUNCTION_LIST> found = CVendorDetection::Detect(copy.get(), getInterface);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->C_KTL_LoadCert, behind.C_KTL_LoadCert);
+    EXPECT_EQ(found->C_KTL_LoadX509Cert, behind.C_KTL_LoadX509Cert);
+    EXPECT_EQ(found->C_KTL_CreateCSR, behind.C_KTL_CreateCSR);
+    EXPECT_EQ(found->C_KTL_SignWithCert, behind.C_KTL_SignWithCert);
+    EXPECT_EQ(found->C_KTL_VerifySignature, behind.C_KTL_VerifySignature);
+    EXPECT_FALSE(CVendorDetection::Detect(copy.get()).has_value());
+    dlclose(library);
+
+    // Loaded by the utility: the vendor steps use the module's entries.
+    CTokenOperator op;
+    op.Initialize(CModuleOptions{SOFTTOKEN_MODULE_PATH, false, false});
+    EXPECT_FALSE(op.UsesStandardCalls());
+    EXPECT_TRUE(op.ModuleHasVendorEntries());
+    op.Finalize();
 }
 
 }  // namespace
