@@ -1,5 +1,8 @@
-// The module's only exported symbol: C_GetFunctionList, returning the standard list
-// followed by the five vendor entries.
+// The module's exported symbols: C_GetFunctionList, returning the standard list followed by
+// the five vendor entries, and the PKCS#11 3.0 interface entries, which publish the same
+// standard list (version 2.40) as "PKCS 11" and the five entries as the vendor interface.
+#include <cstring>
+
 #include "EntryGuard.h"
 #include "VendorEntries.h"
 #include "VendorFunctionList.h"
@@ -86,15 +89,91 @@ CK_KTL_FUNCTION_LIST MakeList() {
     return list;
 }
 
+CK_KTL_FUNCTION_LIST& Functions() {
+    static CK_KTL_FUNCTION_LIST functions = MakeList();
+    return functions;
+}
+
+CK_KTL_VENDOR_FUNCTION_LIST& VendorFunctions() {
+    static CK_KTL_VENDOR_FUNCTION_LIST vendor = {{kKtlVendorInterfaceMajor, 0},
+                                                 C_KTL_LoadCert,
+                                                 C_KTL_LoadX509Cert,
+                                                 C_KTL_CreateCSR,
+                                                 C_KTL_SignWithCert,
+                                                 C_KTL_VerifySignature};
+    return vendor;
+}
+
+const char kStandardInterfaceName[] = "PKCS 11";
+constexpr CK_ULONG kInterfaceCount = 2;
+
+// The standard's CK_INTERFACE has a writable name pointer; callers only read it.
+CK_CHAR* InterfaceName(const char* name) { return reinterpret_cast<CK_CHAR*>(const_cast<char*>(name)); }
+
+// The interfaces the module publishes, in the order C_GetInterfaceList gives them.
+CK_INTERFACE* Interfaces() {
+    static CK_INTERFACE interfaces[kInterfaceCount] = {
+        {InterfaceName(kStandardInterfaceName), &Functions().standard, 0},
+        {InterfaceName(kKtlVendorInterfaceName), &VendorFunctions(), 0},
+    };
+    return interfaces;
+}
+
+// Every interface's function list starts with its version.
+const CK_VERSION& VersionOf(const CK_INTERFACE& interface) {
+    return *static_cast<const CK_VERSION*>(interface.pFunctionList);
+}
+
+bool Matches(const CK_INTERFACE& interface, const CK_UTF8CHAR* name, const CK_VERSION* version, CK_FLAGS flags) {
+    if (name != nullptr &&
+        std::strcmp(reinterpret_cast<const char*>(interface.pInterfaceName), reinterpret_cast<const char*>(name)) != 0) {
+        return false;
+    }
+    if (version != nullptr &&
+        (VersionOf(interface).major != version->major || VersionOf(interface).minor != version->minor)) {
+        return false;
+    }
+    return (interface.flags & flags) == flags;
+}
+
 }  // namespace
 
 extern "C" {
 
 CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
-    static CK_KTL_FUNCTION_LIST functions = MakeList();
     if (list == nullptr) return CKR_ARGUMENTS_BAD;
-    *list = &functions.standard;
+    *list = &Functions().standard;
     return CKR_OK;
+}
+
+CK_RV C_GetInterfaceList(CK_INTERFACE_PTR list, CK_ULONG_PTR count) {
+    if (count == nullptr) return CKR_ARGUMENTS_BAD;
+    if (list == nullptr) {
+        *count = kInterfaceCount;
+        return CKR_OK;
+    }
+    if (*count < kInterfaceCount) {
+        *count = kInterfaceCount;
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    std::memcpy(list, Interfaces(), kInterfaceCount * sizeof(CK_INTERFACE));
+    *count = kInterfaceCount;
+    return CKR_OK;
+}
+
+// No name asks for the standard interface, the first that matches version and flags.
+CK_RV C_GetInterface(CK_UTF8CHAR_PTR name, CK_VERSION_PTR version, CK_INTERFACE_PTR_PTR interface, CK_FLAGS flags) {
+    if (interface == nullptr) return CKR_ARGUMENTS_BAD;
+    CK_INTERFACE* interfaces = Interfaces();
+    for (CK_ULONG i = 0; i < kInterfaceCount; ++i) {
+        const CK_UTF8CHAR* wanted = name != nullptr ? name : reinterpret_cast<const CK_UTF8CHAR*>(kStandardInterfaceName);
+        if (Matches(interfaces[i], wanted, version, flags)) {
+            *interface = &interfaces[i];
+            return CKR_OK;
+        }
+    }
+    *interface = nullptr;
+    return CKR_ARGUMENTS_BAD;
 }
 
 }  // extern "C"

@@ -13,6 +13,7 @@
 #include "support/InterruptException.h"
 #include "support/InterruptSignals.h"
 #include "support/Logger.h"
+#include "support/ModuleLoadException.h"
 #include "support/PKCSException.h"
 #include "support/PinGuardException.h"
 
@@ -41,6 +42,15 @@ int RunReportingFailure(const CRunSettings& settings, CJunitReport* report)
             report->Fail("interrupted");
         }
         return CTestRun::kStatusSignalBase + e.Signal();
+    } catch (const CModuleLoadException& e) {
+        // The failure as reported for any run, then which module lacks what.
+        line = e.PkcsFailure() ? CErrorReport::PkcsLine(*e.PkcsFailure()) : CErrorReport::StdLine(e);
+        CErrorReport::Write(std::cout, line);
+        CErrorReport::Write(std::cout, "ERROR: " + e.ModuleLine());
+        if (report != nullptr) {
+            report->Fail(line);
+        }
+        return CTestRun::kStatusModuleNotLoaded;
     } catch (const CPinGuardException& e) {
         // Nothing was tried on the token: a status of its own.
         line = std::string("ERROR: ") + e.what();

@@ -94,6 +94,12 @@ bool StoreDirectory(CRunSettings& settings, const std::string& value)
     return true;
 }
 
+bool StoreInitArgs(CRunSettings& settings, const std::string& value)
+{
+    settings.initArgs = value;
+    return true;
+}
+
 bool StoreSlotId(CRunSettings& settings, const std::string& value)
 {
     settings.slotId = SlotIdOf(value.c_str());
@@ -120,6 +126,7 @@ const CRunSettings::ValueOption kValueOptions[] = {
     {"--slot", StoreSlotId, "the slot id must be a decimal number", false},
     {"--conf-dir", StoreDirectory, "", false},
     {"--junit", StoreText<&CRunSettings::junitPath>, "", false},
+    {"--init-args", StoreInitArgs, "", false},
     {"--token-label", StoreTokenField<&CRunSettings::tokenLabel>, "blanks alone match no label", false},
     {"--token-serial", StoreTokenField<&CRunSettings::tokenSerial>, "blanks alone match no serial number", false},
     {"--so-pin", StoreText<&CRunSettings::soPin>, "", true},
@@ -316,6 +323,8 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "  --module=PATH      load the PKCS#11 module from PATH\n"
            "  --standard-calls   do the certificate, PKCS#12 and CSR steps with standard\n"
            "                     PKCS#11 calls even when the module has vendor entries\n"
+           "  --init-args=TEXT   give C_Initialize the module's library parameters TEXT (in\n"
+           "                     pReserved, with OS locking), as NSS softokn needs them\n"
            "  --slot=ID          test the token in slot ID without asking\n"
            "  --token-label=LABEL, --token-serial=SERIAL\n"
            "                     test the one token with that label or serial number\n"

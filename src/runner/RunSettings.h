@@ -42,6 +42,9 @@ public:
     // whether the vendor steps go through standard calls even where the module has entries.
     std::string modulePath;
     bool standardCalls = false;
+    // The library parameters C_Initialize hands the module (as NSS softokn reads them); none:
+    // C_Initialize gets no arguments.
+    std::optional<std::string> initArgs;
     // The slot: a fixed id instead of the prompt, or only the listing of every slot.
     std::optional<unsigned long> slotId;
     bool listSlots = false;

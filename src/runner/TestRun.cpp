@@ -31,7 +31,7 @@ std::string CTestRun::ElapsedText(std::clock_t start, std::clock_t end)
 
 CModuleOptions CTestRun::ModuleOptions() const
 {
-    return CModuleOptions{m_settings.modulePath, m_settings.standardCalls, m_settings.trace};
+    return CModuleOptions{m_settings.modulePath, m_settings.standardCalls, m_settings.trace, m_settings.initArgs};
 }
 
 int CTestRun::ListSlots()

@@ -53,8 +53,23 @@ void CTestsOperator::SetConfDir(const std::string& directory)
 bool CTestsOperator::Authenticate(const std::vector<unsigned char>& pin, unsigned long userType,
                                   unsigned long flags)
 {
+    const bool firstUserLoginAfterFormat = userType == CKU_USER && m_userPinMayBeUnset;
+    if (userType == CKU_USER) {
+        m_userPinMayBeUnset = false;
+    }
+    bool loggedIn = false;
+    try {
+        loggedIn = CTokenOperator::Authenticate(pin, userType, flags);
+    } catch (const CPKCSException& e) {
+        // Some tokens show the user PIN initialised after C_InitToken and still refuse the
+        // login for want of it: the SO sets it, and the login is tried once more.
+        if (!firstUserLoginAfterFormat || e.m_rv != CKR_USER_PIN_NOT_INITIALIZED) {
+            throw;
+        }
+        m_basicOperator.SetUserPinAsSo(pin, "CTokenOperator::Authenticate");
+        loggedIn = CTokenOperator::Authenticate(pin, userType, flags);
+    }
     // A refused PIN still leaves a new current session, which the members must follow.
-    const bool loggedIn = CTokenOperator::Authenticate(pin, userType, flags);
     ShareSession();
     return loggedIn;
 }
@@ -257,7 +272,11 @@ void CTestsOperator::CleanCard()
     }
 }
 
-void CTestsOperator::FormatToken() { m_basicOperator.FormatToken(); }
+void CTestsOperator::FormatToken()
+{
+    m_basicOperator.FormatToken();
+    m_userPinMayBeUnset = true;
+}
 void CTestsOperator::ChangePin(const std::string& oldPin, const std::string& newPin)
 {
     m_basicOperator.ChangePin(oldPin, newPin);

@@ -84,6 +84,8 @@ private:
     // The command that sets the PIN back by hand, for the line of a PIN left temporary.
     std::string RecoveryCommand(unsigned long userType, const std::string& temporaryPin);
 
+    // True from the pass's own C_InitToken to the first user login after it.
+    bool m_userPinMayBeUnset = false;
     CBasicOperator m_basicOperator;
     CRsaSignatureOperator m_rsaOperator;
     CGostSignatureOperator m_gostOperator;

@@ -68,14 +68,14 @@ void CBasicOperator::FormatToken()
     unsigned char label[kLabelFieldSize];
     GetDefaultLabel(label, sizeof(label));
     CK_RV rv = m_pFunctionList->C_InitToken(m_slotId, soPin.data(), soPin.size(), label);
+    std::fill(soPin.begin(), soPin.end(), 0);
     if (rv != CKR_OK) {
         throw CPKCSException(rv, kFormatOperation);
     }
-    InitUserPinIfUnset(soPin);
-    std::fill(soPin.begin(), soPin.end(), 0);
+    InitUserPinIfUnset();
 }
 
-void CBasicOperator::InitUserPinIfUnset(std::vector<unsigned char>& soPin)
+void CBasicOperator::InitUserPinIfUnset()
 {
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof(info));
@@ -83,31 +83,39 @@ void CBasicOperator::InitUserPinIfUnset(std::vector<unsigned char>& soPin)
     if (rv != CKR_OK) {
         throw CPKCSException(rv, kFormatOperation);
     }
-    if ((info.flags & CKF_USER_PIN_INITIALIZED) != 0 && m_pins.UserPin() == m_pins.SoPin()) {
-        return;
-    }
     // A token that follows the standard has no user PIN after C_InitToken, and one like the
-    // software token gives the user the SO PIN: the SO sets the run's user PIN, on a session
-    // of its own that is closed whatever happens.
-    std::vector<unsigned char> userPin(m_pins.UserPin().begin(), m_pins.UserPin().end());
+    // software token gives the user the SO PIN, which is not the run's user PIN when they differ.
+    if ((info.flags & CKF_USER_PIN_INITIALIZED) == 0 || m_pins.UserPin() != m_pins.SoPin()) {
+        const std::vector<unsigned char> userPin(m_pins.UserPin().begin(), m_pins.UserPin().end());
+        SetUserPinAsSo(userPin, kFormatOperation);
+    }
+}
+
+void CBasicOperator::SetUserPinAsSo(const std::vector<unsigned char>& userPin, const char* operation)
+{
+    // On a session of its own that is closed whatever happens, so the caller's sessions
+    // keep their state.
+    std::vector<unsigned char> soPin(m_pins.SoPin().begin(), m_pins.SoPin().end());
+    std::vector<unsigned char> newPin(userPin);
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-    rv = m_pFunctionList->C_OpenSession(m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
+    CK_RV rv = m_pFunctionList->C_OpenSession(m_slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
     if (rv != CKR_OK) {
-        throw CPKCSException(rv, kFormatOperation);
+        throw CPKCSException(rv, operation);
     }
     rv = m_pFunctionList->C_Login(session, CKU_SO, soPin.data(), soPin.size());
     if (rv == CKR_OK) {
-        rv = m_pFunctionList->C_InitPIN(session, userPin.data(), userPin.size());
-        std::fill(userPin.begin(), userPin.end(), 0);
+        rv = m_pFunctionList->C_InitPIN(session, newPin.empty() ? nullptr : newPin.data(), newPin.size());
         const CIgnoredAnswers afterFailure(rv != CKR_OK);
         const CK_RV logoutRv = m_pFunctionList->C_Logout(session);
         rv = rv != CKR_OK ? rv : logoutRv;
     }
+    std::fill(soPin.begin(), soPin.end(), 0);
+    std::fill(newPin.begin(), newPin.end(), 0);
     const CIgnoredAnswers afterFailure(rv != CKR_OK);
     const CK_RV closeRv = m_pFunctionList->C_CloseSession(session);
     rv = rv != CKR_OK ? rv : closeRv;
     if (rv != CKR_OK) {
-        throw CPKCSException(rv, kFormatOperation);
+        throw CPKCSException(rv, operation);
     }
 }
 

@@ -24,10 +24,14 @@ public:
     // Fills size bytes with blanks and writes the token label over the first ones.
     void GetDefaultLabel(unsigned char* label, unsigned long size);
 
+    // The SO logs in with the default SO PIN on a session of its own and sets the user PIN
+    // to `userPin`; a module error is thrown under `operation`.
+    void SetUserPinAsSo(const std::vector<unsigned char>& userPin, const char* operation);
+
 private:
     // After C_InitToken: where the token left the user PIN unset, or set it to the SO PIN
     // while the run's user PIN is another, the SO sets the run's user PIN.
-    void InitUserPinIfUnset(std::vector<unsigned char>& soPin);
+    void InitUserPinIfUnset();
     // Reads one attribute with the two-call length protocol; the result holds exactly the
     // bytes the module delivered.
     std::string ReadAttribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);

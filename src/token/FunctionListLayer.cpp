@@ -40,13 +40,13 @@ void UseStandardCalls(CK_KTL_FUNCTION_LIST& list)
 }  // namespace
 
 CFunctionListLayer::CFunctionListLayer(CK_FUNCTION_LIST* moduleList, bool forceStandardCalls,
-                                       bool trace)
+                                       bool trace, CK_C_GetInterface getInterface)
     : m_below(), m_top(), m_moduleHasVendorEntries(false), m_standardCalls(true)
 {
     if (g_current != nullptr) {
         throw CustomException("CFunctionListLayer: a module is already loaded");
     }
-    const std::optional<CK_KTL_FUNCTION_LIST> extended = CVendorDetection::Detect(moduleList);
+    const std::optional<CK_KTL_FUNCTION_LIST> extended = CVendorDetection::Detect(moduleList, getInterface);
     m_moduleHasVendorEntries = extended.has_value();
     m_standardCalls = forceStandardCalls || !m_moduleHasVendorEntries;
     if (extended) {

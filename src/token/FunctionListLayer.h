@@ -10,7 +10,9 @@
 
 class CFunctionListLayer {
 public:
-    CFunctionListLayer(CK_FUNCTION_LIST* moduleList, bool forceStandardCalls, bool trace);
+    // getInterface: the module's C_GetInterface, when it exports one.
+    CFunctionListLayer(CK_FUNCTION_LIST* moduleList, bool forceStandardCalls, bool trace,
+                       CK_C_GetInterface getInterface = nullptr);
     ~CFunctionListLayer();
     CFunctionListLayer(const CFunctionListLayer&) = delete;
     CFunctionListLayer& operator=(const CFunctionListLayer&) = delete;

@@ -12,6 +12,7 @@
 #include "support/CustomException.h"
 #include "support/IgnoredAnswers.h"
 #include "support/InterruptibleInput.h"
+#include "support/ModuleLoadException.h"
 #include "support/PKCSException.h"
 #include "support/TerminalEchoGuard.h"
 #include "token/FunctionListLayer.h"
@@ -72,7 +73,7 @@ void CTokenOperator::LoadPkcsDll()
     if (m_hModule == nullptr) {
         // The module is the whole point of the run: without it there is nothing to test.
         if (const char* text = dlerror()) {
-            std::cerr << text << std::flush;
+            std::cerr << text << "\n" << std::flush;
         }
         std::exit(1);
     }
@@ -81,17 +82,24 @@ void CTokenOperator::LoadPkcsDll()
 CK_FUNCTION_LIST* CTokenOperator::InitPkcsFunctionList()
 {
     const std::string name = "C_GetFunctionList";
+    const std::string notAModule = GetLibraryPath() + " is not a usable PKCS#11 module: ";
     dlerror();
     void* symbol = dlsym(m_hModule, name.c_str());
     if (dlerror() != nullptr) {
-        throw CustomException("Function \"" + name + "\" was not found in PKCS library.");
+        throw CModuleLoadException("Function \"" + name + "\" was not found in PKCS library.",
+                                   notAModule + "it has no " + name);
     }
     auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(symbol);
     CK_FUNCTION_LIST* moduleList = nullptr;
-    ThrowIfFailed(getFunctionList(&moduleList), "CTokenOperator::InitPkcsFunctionList");
+    const CK_RV rv = getFunctionList(&moduleList);
+    if (rv != CKR_OK) {
+        throw CModuleLoadException(CPKCSException(rv, "CTokenOperator::InitPkcsFunctionList"),
+                                   notAModule + "its " + name + " failed");
+    }
     if (moduleList == nullptr) {
         // Every later call goes through the list: a module that gives none cannot be used.
-        throw CustomException("Function \"" + name + "\" returned no function list.");
+        throw CModuleLoadException("Function \"" + name + "\" returned no function list.",
+                                   notAModule + "its " + name + " gave no function list");
     }
     return moduleList;
 }
@@ -101,9 +109,11 @@ void CTokenOperator::Initialize(const CModuleOptions& options)
     m_modulePath = options.path;
     LoadPkcsDll();
     try {
-        m_layer = std::make_unique<CFunctionListLayer>(InitPkcsFunctionList(), options.standardCalls, options.trace);
+        CK_FUNCTION_LIST* moduleList = InitPkcsFunctionList();
+        m_layer = std::make_unique<CFunctionListLayer>(moduleList, options.standardCalls, options.trace,
+                                                       PublishedGetInterface());
         m_pFunctionList = m_layer->Top();
-        ThrowIfFailed(m_pFunctionList->C_Initialize(nullptr), "CTokenOperator::CTokenOperator");
+        ThrowIfFailed(InitializeModule(options.initArgs), "CTokenOperator::CTokenOperator");
     } catch (...) {
         m_layer.reset();
         dlclose(m_hModule);
@@ -111,6 +121,29 @@ void CTokenOperator::Initialize(const CModuleOptions& options)
         m_pFunctionList = nullptr;
         throw;
     }
+}
+
+CK_C_GetInterface CTokenOperator::PublishedGetInterface() const
+{
+    dlerror();
+    void* symbol = dlsym(m_hModule, "C_GetInterface");
+    return dlerror() != nullptr ? nullptr : reinterpret_cast<CK_C_GetInterface>(symbol);
+}
+
+CK_RV CTokenOperator::InitializeModule(const std::optional<std::string>& initArgs)
+{
+    if (!initArgs) {
+        return m_pFunctionList->C_Initialize(nullptr);
+    }
+    // The form in which NSS softokn and others take their library parameters: the text in
+    // pReserved, with the operating system's locking. The text lives as long as the module.
+    m_initArgs.assign(initArgs->begin(), initArgs->end());
+    m_initArgs.push_back('\0');
+    CK_C_INITIALIZE_ARGS args;
+    std::memset(&args, 0, sizeof(args));
+    args.flags = CKF_OS_LOCKING_OK;
+    args.pReserved = m_initArgs.data();
+    return m_pFunctionList->C_Initialize(&args);
 }
 
 void CTokenOperator::Initialize(void* hModule, CK_FUNCTION_LIST* pFunctionList)
@@ -122,8 +155,11 @@ void CTokenOperator::Initialize(void* hModule, CK_FUNCTION_LIST* pFunctionList)
 void CTokenOperator::Finalize()
 {
     if (m_pFunctionList != nullptr) {
-        const CIgnoredAnswers teardown;
-        m_pFunctionList->C_CloseAllSessions(m_slotId);
+        // Only a slot the run chose has sessions of its own; another's belong to others.
+        if (m_slotChosen) {
+            const CIgnoredAnswers teardown;
+            m_pFunctionList->C_CloseAllSessions(m_slotId);
+        }
         m_pFunctionList->C_Finalize(nullptr);
     }
     // The layer goes before the module: nothing may call through it once the code is gone.
@@ -268,6 +304,7 @@ bool CTokenOperator::SelectSlot()
     } else {
         m_slotId = slots.size() == 1 ? slots.front() : AskForSlot(slots);
     }
+    m_slotChosen = true;
     const std::string name = GetSlotName(m_slotId);
     std::cout << "Selected slot: " << name << "\r\n" << std::flush;
     return true;
@@ -291,7 +328,11 @@ void CTokenOperator::ListSlots()
     std::cout << (listing.empty() ? std::string("No slots.\r\n") : listing) << std::flush;
 }
 
-void CTokenOperator::SetCurrentSlot(unsigned long slotId) { m_slotId = slotId; }
+void CTokenOperator::SetCurrentSlot(unsigned long slotId)
+{
+    m_slotId = slotId;
+    m_slotChosen = true;
+}
 
 void CTokenOperator::SetCurrentSession(unsigned long hSession) { m_hSession = hSession; }
 

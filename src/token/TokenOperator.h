@@ -73,6 +73,10 @@ protected:
     void LoadPkcsDll();
     CK_FUNCTION_LIST* InitPkcsFunctionList();
     CK_TOKEN_INFO ReadTokenInfo(CK_SLOT_ID slotId, const char* operation);
+    // The module's C_GetInterface (PKCS#11 3.0), or null when it exports none.
+    CK_C_GetInterface PublishedGetInterface() const;
+    // C_Initialize with a null argument, or with the library parameters in pReserved.
+    CK_RV InitializeModule(const std::optional<std::string>& initArgs);
     // The vendor entries that follow the standard list.
     const CK_KTL_FUNCTION_LIST* VendorFunctions() const;
 
@@ -83,6 +87,7 @@ protected:
 
 private:
     std::string m_modulePath;
+    std::vector<char> m_initArgs;
     std::unique_ptr<CFunctionListLayer> m_layer;
     std::vector<CK_SLOT_ID> GetSlots(CK_BBOOL tokenPresent, const char* operation);
     CK_SLOT_INFO ReadSlotInfo(CK_SLOT_ID slotId);
@@ -93,4 +98,7 @@ private:
 
     std::optional<CK_SLOT_ID> m_fixedSlot;
     std::optional<CTokenIdentity> m_wantedToken;
+    // Set once SelectSlot or SetCurrentSlot has chosen m_slotId; Finalize closes the
+    // sessions of no other slot.
+    bool m_slotChosen = false;
 };

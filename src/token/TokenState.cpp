@@ -72,13 +72,18 @@ std::string CTokenState::Describe(const CK_TOKEN_INFO& info)
            "  SO PIN: " + PinState(info.flags, CKU_SO) + ", user PIN: " + PinState(info.flags, CKU_USER) + "\r\n";
 }
 
+bool CTokenState::PinFlagsApply(CK_FLAGS flags) { return (flags & CKF_TOKEN_INITIALIZED) != 0; }
+
 bool CTokenState::AnyPinAtRisk(CK_FLAGS flags)
 {
-    return (flags & (CKF_SO_PIN_FINAL_TRY | CKF_SO_PIN_LOCKED | CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED)) != 0;
+    return PinFlagsApply(flags) && (flags & (CKF_SO_PIN_FINAL_TRY | CKF_SO_PIN_LOCKED | CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED)) != 0;
 }
 
 void CTokenState::GuardPin(CK_FLAGS flags, CK_USER_TYPE userType)
 {
+    if (!PinFlagsApply(flags)) {
+        return;
+    }
     const PinFlags pin = FlagsOf(userType);
     const char* reason = nullptr;
     if ((flags & pin.locked) != 0) {

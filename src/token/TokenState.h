@@ -19,8 +19,12 @@ public:
     // The lines of one token in the slot listing, each indented and ended by "\r\n".
     static std::string Describe(const CK_TOKEN_INFO& info);
 
+    // Whether the PIN flags mean anything: a token not yet initialised has no PINs to lose,
+    // whatever its flags show (some show a fresh token's SO PIN locked).
+    static bool PinFlagsApply(CK_FLAGS flags);
     // Whether either PIN is locked or at its final try.
     static bool AnyPinAtRisk(CK_FLAGS flags);
-    // Throws CPinGuardException when the PIN of userType is locked or at its final try.
+    // Throws CPinGuardException when the PIN of userType is locked or at its final try on an
+    // initialised token.
     static void GuardPin(CK_FLAGS flags, CK_USER_TYPE userType);
 };

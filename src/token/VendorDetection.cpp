@@ -55,11 +55,53 @@ const void* CodeObject(const void* entry)
 
 }  // namespace
 
-std::optional<CK_KTL_FUNCTION_LIST> CVendorDetection::Detect(const CK_FUNCTION_LIST* list)
+std::optional<CK_KTL_FUNCTION_LIST> CVendorDetection::Detect(const CK_FUNCTION_LIST* list,
+                                                            CK_C_GetInterface getInterface)
+{
+    if (list == nullptr) {
+        return std::nullopt;
+    }
+    if (getInterface != nullptr) {
+        return FromInterface(list, getInterface);
+    }
+    // A 3.0 module's own object holds C_GetInterfaceList, C_GetInterface, C_LoginUser ...
+    // after the 2.x entries: code of the module, but not the vendor's.
+    if (list->version.major >= 3) {
+        return std::nullopt;
+    }
+    return FromWordsAfter(list);
+}
+
+std::optional<CK_KTL_FUNCTION_LIST> CVendorDetection::FromInterface(const CK_FUNCTION_LIST* list,
+                                                                    CK_C_GetInterface getInterface)
+{
+    CK_UTF8CHAR name[sizeof(kKtlVendorInterfaceName)];
+    std::memcpy(name, kKtlVendorInterfaceName, sizeof(name));
+    CK_INTERFACE* found = nullptr;
+    if (getInterface(name, nullptr, &found, 0) != CKR_OK || found == nullptr || found->pFunctionList == nullptr) {
+        return std::nullopt;
+    }
+    const auto* vendor = static_cast<const CK_KTL_VENDOR_FUNCTION_LIST*>(found->pFunctionList);
+    if (vendor->version.major != kKtlVendorInterfaceMajor || vendor->C_KTL_LoadCert == nullptr ||
+        vendor->C_KTL_LoadX509Cert == nullptr || vendor->C_KTL_CreateCSR == nullptr ||
+        vendor->C_KTL_SignWithCert == nullptr || vendor->C_KTL_VerifySignature == nullptr) {
+        return std::nullopt;
+    }
+    CK_KTL_FUNCTION_LIST extended;
+    extended.standard = *list;
+    extended.C_KTL_LoadCert = vendor->C_KTL_LoadCert;
+    extended.C_KTL_LoadX509Cert = vendor->C_KTL_LoadX509Cert;
+    extended.C_KTL_CreateCSR = vendor->C_KTL_CreateCSR;
+    extended.C_KTL_SignWithCert = vendor->C_KTL_SignWithCert;
+    extended.C_KTL_VerifySignature = vendor->C_KTL_VerifySignature;
+    return extended;
+}
+
+std::optional<CK_KTL_FUNCTION_LIST> CVendorDetection::FromWordsAfter(const CK_FUNCTION_LIST* list)
 {
     // A list on the heap (as a proxy module may hand out) or at the very end of a segment has
     // nothing of the module's behind it that could be read.
-    if (list == nullptr || !InLoadedSegment(list, sizeof(CK_KTL_FUNCTION_LIST), PF_R)) {
+    if (!InLoadedSegment(list, sizeof(CK_KTL_FUNCTION_LIST), PF_R)) {
         return std::nullopt;
     }
     CK_KTL_FUNCTION_LIST extended;

@@ -1,10 +1,12 @@
 // The fake module's PKCS#11 side: the function list with its 68 standard and 5 vendor
 // entries. Every entry records its call with byte copies of its inputs, answers a scripted
 // fault if one covers the call, and otherwise lets the token do the work.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
+#include <string>
 
 #include "FakeState.h"
 #include "ScriptFile.h"
@@ -80,7 +82,14 @@ CK_RV Unsupported(const char* name)
 
 CK_RV Initialize(void* args)
 {
-    return Run(NewCall("C_Initialize", {args != nullptr ? 1UL : 0UL}), [] { return Token().Initialize(); });
+    Call call = NewCall("C_Initialize", {args != nullptr ? 1UL : 0UL});
+    if (args != nullptr) {
+        const auto* initArgs = static_cast<const CK_C_INITIALIZE_ARGS*>(args);
+        call.args.push_back(initArgs->flags);
+        const char* reserved = static_cast<const char*>(initArgs->pReserved);
+        call.buffers = {reserved != nullptr ? Copy(reserved, std::strlen(reserved)) : std::nullopt};
+    }
+    return Run(call, [] { return Token().Initialize(); });
 }
 
 CK_RV Finalize(void*)
@@ -315,6 +324,14 @@ CK_RV InitPIN(CK_SESSION_HANDLE session, CK_UTF8CHAR* pin, CK_ULONG length)
     return Run(call, [&] { return Token().InitPin(session, CopyOrEmpty(pin, length)); });
 }
 
+// PKCS#11 3.0 entries, only for their words after a 3.0 list; never to be called as vendor
+// entries.
+CK_RV GetInterfaceList30() { return Unsupported("C_GetInterfaceList"); }
+CK_RV GetInterface30() { return Unsupported("C_GetInterface"); }
+CK_RV LoginUser30() { return Unsupported("C_LoginUser"); }
+CK_RV SessionCancel30() { return Unsupported("C_SessionCancel"); }
+CK_RV MessageEncryptInit30() { return Unsupported("C_MessageEncryptInit"); }
+
 // Entries this token does not offer: recorded by name, answered CKR_FUNCTION_NOT_SUPPORTED.
 #define FAKE_UNSUPPORTED(entry) \
     list.standard.entry = [](auto...) -> CK_RV { return Unsupported(#entry); }
@@ -411,7 +428,70 @@ CK_KTL_FUNCTION_LIST& FunctionList()
 // Data of the fake's own, pointed at by one of the garbage words.
 const unsigned char kGarbageTarget[16] = {0};
 
+bool g_vendorInterfaceOffered = false;
+
+CK_KTL_VENDOR_FUNCTION_LIST& VendorInterfaceList()
+{
+    static CK_KTL_VENDOR_FUNCTION_LIST list = {
+        {kKtlVendorInterfaceMajor, 0}, LoadCert, LoadX509Cert, CreateCSR, SignWithCert, VerifySignature};
+    return list;
+}
+
+CK_CHAR* InterfaceName(const char* name) { return reinterpret_cast<CK_CHAR*>(const_cast<char*>(name)); }
+
+// The published interfaces: the standard one, then the vendor one when it is offered.
+CK_INTERFACE* Interfaces(CK_ULONG& count)
+{
+    static CK_INTERFACE interfaces[] = {{InterfaceName("PKCS 11"), &FunctionList().standard, 0},
+                                        {InterfaceName(kKtlVendorInterfaceName), &VendorInterfaceList(), 0}};
+    count = g_vendorInterfaceOffered ? 2 : 1;
+    return interfaces;
+}
+
 }  // namespace
+
+void SetVendorInterface(bool offered) { g_vendorInterfaceOffered = offered; }
+
+CK_RV GetInterfaceList(CK_INTERFACE* list, CK_ULONG* count)
+{
+    Call call = NewCall("C_GetInterfaceList", {count != nullptr ? *count : 0});
+    call.outputNull = list == nullptr;
+    return Run(call, [&] {
+        CK_ULONG published = 0;
+        const CK_INTERFACE* interfaces = Interfaces(published);
+        if (count == nullptr) return static_cast<CK_RV>(CKR_ARGUMENTS_BAD);
+        const CK_ULONG available = *count;
+        *count = published;
+        if (list == nullptr) return static_cast<CK_RV>(CKR_OK);
+        if (available < published) return static_cast<CK_RV>(CKR_BUFFER_TOO_SMALL);
+        std::copy(interfaces, interfaces + published, list);
+        return static_cast<CK_RV>(CKR_OK);
+    });
+}
+
+CK_RV GetInterface(CK_UTF8CHAR* name, CK_VERSION* version, CK_INTERFACE** found, CK_FLAGS flags)
+{
+    Call call = NewCall("C_GetInterface", {flags});
+    call.buffers = {name != nullptr ? Copy(name, std::strlen(reinterpret_cast<const char*>(name))) : std::nullopt};
+    return Run(call, [&] {
+        if (found == nullptr) return static_cast<CK_RV>(CKR_ARGUMENTS_BAD);
+        *found = nullptr;
+        const std::string wanted = name != nullptr ? reinterpret_cast<const char*>(name) : "PKCS 11";
+        CK_ULONG published = 0;
+        CK_INTERFACE* interfaces = Interfaces(published);
+        for (CK_INTERFACE* interface = interfaces; interface != interfaces + published; ++interface) {
+            const auto* listVersion = static_cast<const CK_VERSION*>(interface->pFunctionList);
+            const bool versionMatches =
+                version == nullptr || (listVersion->major == version->major && listVersion->minor == version->minor);
+            if (wanted == reinterpret_cast<const char*>(interface->pInterfaceName) && versionMatches &&
+                (interface->flags & flags) == flags) {
+                *found = interface;
+                return static_cast<CK_RV>(CKR_OK);
+            }
+        }
+        return static_cast<CK_RV>(CKR_ARGUMENTS_BAD);
+    });
+}
 
 void SetVendorWords(const std::vector<const void*>& words)
 {
@@ -459,7 +539,13 @@ void SetVendorWords(VendorWords words)
         SetVendorWords({reinterpret_cast<const void*>(0x1), reinterpret_cast<const void*>(&std::abort),
                         kGarbageTarget, reinterpret_cast<const void*>(0xfffffffffff0ull), nullptr});
         break;
+    case VendorWords::Pkcs11v3:
+        SetVendorWords({reinterpret_cast<const void*>(GetInterfaceList30), reinterpret_cast<const void*>(GetInterface30),
+                        reinterpret_cast<const void*>(LoginUser30), reinterpret_cast<const void*>(SessionCancel30),
+                        reinterpret_cast<const void*>(MessageEncryptInit30)});
+        break;
     }
+    FunctionList().standard.version = words == VendorWords::Pkcs11v3 ? CK_VERSION{3, 0} : CK_VERSION{2, 20};
 }
 
 namespace {

@@ -50,6 +50,7 @@ void Reset()
     Recorder().Reset();
     RestoreStandardEntries();
     SetVendorWords(VendorWords::Module);
+    SetVendorInterface(false);
 }
 
 void AddSlot(CK_SLOT_ID id, const std::string& description, bool tokenPresent)

@@ -32,7 +32,8 @@ Attribute Text(CK_ATTRIBUTE_TYPE type, const std::string& value);  // no termina
 Attribute Raw(CK_ATTRIBUTE_TYPE type, const Bytes& value);
 
 // One recorded call. What goes where, per entry ("in" = value on entry):
-//   C_Initialize         args {init args non-null ? 1 : 0}
+//   C_Initialize         args {init args non-null ? 1 : 0, and when non-null their flags};
+//                        buffers {pReserved as a NUL-terminated text} when non-null
 //   C_Finalize           args {}
 //   C_GetSlotList        args {tokenPresent, *pulCount in}; outputNull = list was null
 //   C_GetSlotInfo, C_GetTokenInfo, C_CloseAllSessions   args {slotID}
@@ -137,8 +138,11 @@ std::optional<CK_USER_TYPE> LoggedInUser();
 
 // The five words after the standard list: the fake's own vendor entries (the default, back
 // after Reset), all null, or garbage (a small integer, code of another library, the fake's
-// own data, an unmapped address, null); or any five raw words.
-enum class VendorWords { Module, Null, Garbage };
+// own data, an unmapped address, null); or, as in a PKCS#11 3.0 module, a list of version
+// 3.0 followed by the 3.0 entries (C_GetInterfaceList, C_GetInterface, C_LoginUser,
+// C_SessionCancel, C_MessageEncryptInit: recorded by name if called, never doing anything);
+// or any five raw words. All but Pkcs11v3 give the list version 2.20.
+enum class VendorWords { Module, Null, Garbage, Pkcs11v3 };
 void SetVendorWords(VendorWords words);
 void SetVendorWords(const std::vector<const void*>& words);
 
@@ -154,6 +158,12 @@ struct Mechanism {
     CK_FLAGS flags = 0;
 };
 void AddMechanism(const Mechanism& mechanism);
+// The interfaces build of the fake (test/fake/interfaces/, with C_GetInterfaceList and
+// C_GetInterface exported) publishes its standard list as "PKCS 11" and, when offered (off
+// by default), the five vendor entries as the vendor interface. Both entries are recorded:
+// C_GetInterface with args {flags} and buffers {name}, C_GetInterfaceList with args
+// {*pulCount in}, outputNull.
+void SetVendorInterface(bool offered);
 
 // As the standard has it (off by default): C_InitToken leaves the user PIN uninitialised, so
 // the user cannot log in until the SO has set it with C_InitPIN.

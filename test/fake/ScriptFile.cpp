@@ -241,8 +241,10 @@ void ScriptFile::ParseLine(const std::string& line)
             vendorWords = VendorWords::Null;
         } else if (words[1] == "garbage") {
             vendorWords = VendorWords::Garbage;
+        } else if (words[1] == "pkcs11-3") {
+            vendorWords = VendorWords::Pkcs11v3;
         } else {
-            throw Error("vendor-words takes module, null or garbage");
+            throw Error("vendor-words takes module, null, garbage or pkcs11-3");
         }
     } else if (command == "null-entry") {
         if (words.size() < 2) throw Error("null-entry needs an entry name");
@@ -251,6 +253,9 @@ void ScriptFile::ParseLine(const std::string& line)
         ExpectCount(words, 5, 5);
         mechanisms.push_back(
             Mechanism{ParseMechanismType(words[1]), ParseNumber(words[2]), ParseNumber(words[3]), ParseNumber(words[4])});
+    } else if (command == "vendor-interface") {
+        ExpectCount(words, 1, 1);
+        vendorInterface = true;
     } else if (command == "standard-init-token") {
         ExpectCount(words, 1, 1);
         standardInitToken = true;
@@ -276,6 +281,7 @@ void ScriptFile::Apply() const
     SetStandardInitToken(standardInitToken);
     SetNullEntries(nullEntries);
     for (const Mechanism& mechanism : mechanisms) AddMechanism(mechanism);
+    SetVendorInterface(vendorInterface);
 }
 
 }  // namespace fake

@@ -21,7 +21,11 @@
 //   output <entry> <bytes>                      what C_Sign / C_KTL_CreateCSR /
 //                                               C_KTL_SignWithCert deliver
 //   length <entry> <n>                          the length their size query reports
-//   vendor-words module|null|garbage            the five words after the standard list
+//   vendor-words module|null|garbage|pkcs11-3   the five words after the standard list
+//                                               (pkcs11-3: the list says 3.0 and 3.0 entries
+//                                               follow it)
+//   vendor-interface                            C_GetInterface (in the interfaces build)
+//                                               also offers the vendor interface
 //   standard-init-token                         C_InitToken leaves the user PIN unset
 //   null-entry <entry> [<entry> ...]            these standard entries are null in the list
 //   mechanism <type> <min> <max> <flags>        a listed mechanism (a number or a CKM_ name
@@ -111,6 +115,7 @@ public:
     bool standardInitToken = false;
     std::vector<std::string> nullEntries;
     std::vector<Mechanism> mechanisms;
+    bool vendorInterface = false;
 
 private:
     void ParseLine(const std::string& line);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -48,6 +49,72 @@ TEST_F(SoftTokenTest, FunctionListHasEveryStandardAndVendorEntry) {
     EXPECT_RV(CKR_OK, f->C_GetFunctionList(&again));
     EXPECT_EQ(f, again);
     EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_GetFunctionList(nullptr));
+}
+
+std::string NameOf(const CK_INTERFACE& interface) { return reinterpret_cast<const char*>(interface.pInterfaceName); }
+
+CK_UTF8CHAR* Utf8(const char* text) { return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(text)); }
+
+TEST_F(SoftTokenTest, InterfaceListHasTheStandardListAndTheVendorEntries) {
+    CK_ULONG count = 0;
+    ASSERT_RV(CKR_OK, C_GetInterfaceList(nullptr, &count));
+    ASSERT_EQ(2u, count);
+    CK_INTERFACE interfaces[3] = {};
+    count = 1;
+    EXPECT_RV(CKR_BUFFER_TOO_SMALL, C_GetInterfaceList(interfaces, &count));
+    EXPECT_EQ(2u, count);
+    count = 3;
+    ASSERT_RV(CKR_OK, C_GetInterfaceList(interfaces, &count));
+    ASSERT_EQ(2u, count);
+    EXPECT_EQ("PKCS 11", NameOf(interfaces[0]));
+    EXPECT_EQ(f, interfaces[0].pFunctionList);
+    EXPECT_EQ(2, f->version.major);
+    EXPECT_EQ(40, f->version.minor);
+    EXPECT_EQ(kKtlVendorInterfaceName, NameOf(interfaces[1]));
+    const auto* published = static_cast<const CK_KTL_VENDOR_FUNCTION_LIST*>(interfaces[1].pFunctionList);
+    EXPECT_EQ(1, published->version.major);
+    EXPECT_EQ(0, published->version.minor);
+    // The same five entries as after the standard list.
+    EXPECT_EQ(vendor->C_KTL_LoadCert, published->C_KTL_LoadCert);
+    EXPECT_EQ(vendor->C_KTL_LoadX509Cert, published->C_KTL_LoadX509Cert);
+    EXPECT_EQ(vendor->C_KTL_CreateCSR, published->C_KTL_CreateCSR);
+    EXPECT_EQ(vendor->C_KTL_SignWithCert, published->C_KTL_SignWithCert);
+    EXPECT_EQ(vendor->C_KTL_VerifySignature, published->C_KTL_VerifySignature);
+    EXPECT_RV(CKR_ARGUMENTS_BAD, C_GetInterfaceList(interfaces, nullptr));
+}
+
+TEST_F(SoftTokenTest, InterfaceIsFoundByNameVersionAndFlags) {
+    struct Query {
+        const char* name;
+        std::optional<CK_VERSION> version;
+        CK_FLAGS flags;
+        const char* found;  // null: CKR_ARGUMENTS_BAD
+    };
+    const Query queries[] = {
+        {nullptr, std::nullopt, 0, "PKCS 11"},
+        {"PKCS 11", CK_VERSION{2, 40}, 0, "PKCS 11"},
+        {kKtlVendorInterfaceName, std::nullopt, 0, kKtlVendorInterfaceName},
+        {kKtlVendorInterfaceName, CK_VERSION{1, 0}, 0, kKtlVendorInterfaceName},
+        {"PKCS 11", CK_VERSION{3, 0}, 0, nullptr},
+        {"Vendor XYZ", std::nullopt, 0, nullptr},
+        {"PKCS 11", std::nullopt, 1 /* fork safe */, nullptr},
+    };
+    for (const Query& q : queries) {
+        CK_VERSION version = q.version.value_or(CK_VERSION{0, 0});
+        CK_INTERFACE* found = nullptr;
+        const CK_RV rv = C_GetInterface(q.name != nullptr ? Utf8(q.name) : nullptr, q.version ? &version : nullptr,
+                                        &found, q.flags);
+        const std::string label = q.name != nullptr ? q.name : "(no name)";
+        if (q.found == nullptr) {
+            EXPECT_RV(CKR_ARGUMENTS_BAD, rv) << label;
+            EXPECT_EQ(nullptr, found) << label;
+        } else {
+            ASSERT_RV(CKR_OK, rv) << label;
+            ASSERT_NE(nullptr, found) << label;
+            EXPECT_EQ(q.found, NameOf(*found)) << label;
+        }
+    }
+    EXPECT_RV(CKR_ARGUMENTS_BAD, C_GetInterface(nullptr, nullptr, nullptr, 0));
 }
 
 TEST_F(SoftTokenTest, OneSlotByDefaultWithItsDescription) {

@@ -103,6 +103,31 @@ INSTANTIATE_TEST_SUITE_P(FlagsAndCalls, PinGuard, ::testing::Combine(::testing::
                              return std::string(std::get<0>(info.param).name) + "Before" + std::get<1>(info.param).name;
                          });
 
+// A token that is not initialised has no PINs yet: whatever PIN flags it shows (SoftHSM2
+// shows a fresh token's SO PIN locked), every use goes ahead.
+class UninitialisedToken : public PinGuard {};
+
+TEST_P(UninitialisedToken, PinFlagsStopNothing)
+{
+    const PinUse& use = std::get<1>(GetParam());
+    ASSERT_TRUE(m_tests->SelectSlot());
+    if (std::string(use.entry) == "C_SetPIN") {
+        ASSERT_TRUE(m_tests->Authenticate(DefaultPin(), use.asSo ? CKU_SO : CKU_USER, CKF_RW_SESSION));
+    }
+    fake::SetTokenFlags((fake::kDefaultTokenFlags & ~static_cast<CK_FLAGS>(CKF_TOKEN_INITIALIZED)) |
+                        std::get<0>(GetParam()).flag);
+    fake::ClearCalls();
+    Use(use);
+    ASSERT_EQ(CallsOf(use.entry).size(), 1u);
+    EXPECT_EQ(CallsOf(use.entry).at(0).rv, static_cast<CK_RV>(CKR_OK));
+}
+
+INSTANTIATE_TEST_SUITE_P(FlagsAndCalls, UninitialisedToken,
+                         ::testing::Combine(::testing::ValuesIn(kFlags), ::testing::ValuesIn(kUses)),
+                         [](const ::testing::TestParamInfo<std::tuple<PinFlag, PinUse>>& info) {
+                             return std::string(std::get<0>(info.param).name) + "Before" + std::get<1>(info.param).name;
+                         });
+
 TEST_F(FakeTokenFixture, HealthyTokenIsNotAskedForItsSessionState)
 {
     SelectAndLogIn();

@@ -340,7 +340,7 @@ TEST(ProgramRun, MissingModuleEndsWith1AndTheLoaderText)
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "INFO: Performing tests 1 times...\n");
     EXPECT_THAT(result.err, StartsWith("libnimb_pkcs11_main.so: cannot open shared object file"));
-    EXPECT_TRUE(!result.err.empty() && result.err.back() != '\n');
+    EXPECT_TRUE(!result.err.empty() && result.err.back() == '\n');
 }
 
 TEST(ProgramRun, HelpPrintsUsageWithoutLoadingTheModule)

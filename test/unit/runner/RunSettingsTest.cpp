@@ -154,8 +154,10 @@ TEST(RunSettings, ModuleSlotReportAndDirectoryOptions)
 {
     const CRunSettings settings =
         ParseArguments({"--module=/opt/m.so", "--standard-calls", "--slot=17", "--list-slots", "--conf-dir=/usr/share/c",
-                        "--junit=out.xml", "--trace", "--version", "--keep-going"});
+                        "--junit=out.xml", "--trace", "--version", "--keep-going",
+                        "--init-args=configdir='sql:/d' flags="});
     EXPECT_EQ(settings.modulePath, "/opt/m.so");
+    EXPECT_EQ(settings.initArgs, std::optional<std::string>("configdir='sql:/d' flags="));
     EXPECT_TRUE(settings.standardCalls);
     ASSERT_TRUE(settings.slotId.has_value());
     EXPECT_EQ(*settings.slotId, 17u);
@@ -171,6 +173,7 @@ TEST(RunSettings, ModuleSlotReportAndDirectoryOptions)
     const CRunSettings defaults = ParseArguments({});
     EXPECT_EQ(defaults.modulePath, "");
     EXPECT_FALSE(defaults.slotId.has_value());
+    EXPECT_FALSE(defaults.initArgs.has_value());
     EXPECT_EQ(defaults.confDir, "../conf/");
     EXPECT_FALSE(defaults.keepGoing);
     EXPECT_FALSE(ParseArguments({"--keep-going=1"}).keepGoing);
@@ -182,7 +185,7 @@ TEST(RunSettings, UnusableOptionValuesAreErrors)
 {
     for (const char* argument : {"--slot=", "--slot=abc", "--slot=-1", "--slot=+1", "--slot=1x", "--slot=99999999999999999999999",
                                  "--module=", "--junit=", "--conf-dir=", "--token-label=", "--token-serial=  ",
-                                 "--token-label= ", "--so-pin=", "--pin="}) {
+                                 "--token-label= ", "--so-pin=", "--pin=", "--init-args="}) {
         const CRunSettings settings = ParseArguments({argument});
         ASSERT_EQ(settings.errors.size(), 1u) << argument;
         EXPECT_NE(settings.errors[0].find(argument), std::string::npos) << settings.errors[0];
@@ -354,7 +357,7 @@ TEST(RunSettings, UsageNamesEveryOptionAndStatus)
     CRunSettings::WriteUsage(usage);
     for (const char* text : {"--skip-init-token", "--gost", "--passes=", "--skip-2048", "--skip-cert", "--help",
                              "-h", "--module=", "--standard-calls", "--slot=", "--list-slots", "--conf-dir=",
-                             "--junit=", "--trace", "--keep-going", "--token-label=", "--token-serial=", "next argument",
+                             "--junit=", "--trace", "--keep-going", "--init-args=", "--token-label=", "--token-serial=", "next argument",
                              "--so-pin=", "--pin=", "TOKENTEST_SO_PIN", "TOKENTEST_PIN", "XDG_STATE_HOME",
                              "--version", "  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  128+N ", "  255 "}) {
         EXPECT_NE(usage.str().find(text), std::string::npos) << text;

@@ -87,6 +87,80 @@ TEST_F(TestsOperator, FailingLoginKeepsTheMembersOnTheirSession)
     EXPECT_EQ(m_tests->GostOperator().CurrentSession(), first);
 }
 
+TEST_F(TestsOperator, DestructionWithoutAChosenSlotClosesNoSessions)
+{
+    m_tests.reset();
+    EXPECT_THAT(fake::CallNames(), ElementsAre("C_GetFunctionList", "C_Initialize", "C_Finalize"));
+}
+
+// After the operator's own C_InitToken, a token may show its user PIN initialised and still
+// refuse the user's login for want of it: the SO sets it, and the login is tried once more.
+struct UnsetUserPin {
+    const char* name;
+    bool formatFirst;   // FormatToken before the login
+    int refusals;       // C_Login of the user answers CKR_USER_PIN_NOT_INITIALIZED this often
+    bool loggedIn;      // false: the refusal is thrown
+};
+
+void PrintTo(const UnsetUserPin& c, std::ostream* out) { *out << c.name; }
+
+class UserPinNotInitialized : public TestsOperator, public ::testing::WithParamInterface<UnsetUserPin> {};
+
+TEST_P(UserPinNotInitialized, IsSetByTheSoOnceAfterFormatting)
+{
+    const UnsetUserPin& c = GetParam();
+    ASSERT_TRUE(m_tests->SelectSlot());
+    if (c.formatFirst) {
+        m_tests->FormatToken();
+    }
+    fake::ClearCalls();
+    // The SO's own login in between is the second C_Login.
+    fake::Fail("C_Login", CKR_USER_PIN_NOT_INITIALIZED, 1, true);
+    if (c.refusals > 1) {
+        fake::Fail("C_Login", CKR_USER_PIN_NOT_INITIALIZED, 3, true);
+    }
+    if (!c.loggedIn) {
+        try {
+            m_tests->Authenticate(DefaultPin(), CKU_USER, CKF_RW_SESSION);
+            FAIL() << "no exception";
+        } catch (const CPKCSException& e) {
+            EXPECT_EQ(e.m_rv, static_cast<CK_RV>(CKR_USER_PIN_NOT_INITIALIZED));
+            EXPECT_EQ(e.m_function, "CTokenOperator::Authenticate");
+        }
+        EXPECT_EQ(CallsOf("C_Login").size(), c.formatFirst ? 3u : 1u);
+        return;
+    }
+    EXPECT_TRUE(m_tests->Authenticate(DefaultPin(), CKU_USER, CKF_RW_SESSION));
+    const std::vector<fake::Call> logins = CallsOf("C_Login");
+    ASSERT_EQ(logins.size(), 3u);
+    EXPECT_EQ(logins[1].args.at(1), static_cast<CK_ULONG>(CKU_SO));
+    ASSERT_EQ(CallsOf("C_InitPIN").size(), 1u);
+    EXPECT_EQ(CallsOf("C_InitPIN")[0].args.at(0), logins[1].args.at(0));
+    EXPECT_EQ(CallsOf("C_InitPIN")[0].buffers.at(0), fake::Bytes(DefaultPin()));
+    // The SO's session is closed; the members follow the user's new session.
+    EXPECT_EQ(CallsOf("C_CloseSession").size(), 1u);
+    EXPECT_EQ(fake::LoggedInUser(), std::optional<CK_USER_TYPE>(CKU_USER));
+    ExpectMembersOnSession(logins[2].args.at(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UserPinNotInitialized,
+                         ::testing::Values(UnsetUserPin{"AfterFormatting", true, 1, true},
+                                           UnsetUserPin{"WithoutFormatting", false, 1, false},
+                                           UnsetUserPin{"RefusedAgain", true, 2, false}),
+                         [](const ::testing::TestParamInfo<UnsetUserPin>& info) { return std::string(info.param.name); });
+
+TEST_F(TestsOperator, UserPinIsSetOnlyAtTheFirstLoginAfterFormatting)
+{
+    ASSERT_TRUE(m_tests->SelectSlot());
+    m_tests->FormatToken();
+    ASSERT_TRUE(m_tests->Authenticate(DefaultPin(), CKU_USER, CKF_RW_SESSION));
+    m_tests->Logout();
+    fake::Fail("C_Login", CKR_USER_PIN_NOT_INITIALIZED);
+    fake::ClearCalls();
+    EXPECT_THROW(m_tests->Authenticate(DefaultPin(), CKU_USER, CKF_RW_SESSION), CPKCSException);
+    EXPECT_TRUE(CallsOf("C_InitPIN").empty());
+}
+
 TEST_F(TestsOperator, DestructionClosesSessionsAndFinalizes)
 {
     SelectAndLogIn();

@@ -128,6 +128,106 @@ TEST_F(VendorDetection, StandardEntriesOutsideLoadedCodeGiveNoEntries)
     EXPECT_FALSE(CVendorDetection::Detect(&list.standard).has_value());
 }
 
+TEST_F(VendorDetection, ListOfVersion3HasNoVendorWords)
+{
+    // The fake's own code follows its list either way; only the version tells them apart.
+    fake::SetVendorWords(fake::VendorWords::Pkcs11v3);
+    EXPECT_FALSE(CVendorDetection::Detect(FakeList()).has_value());
+    fake::SetVendorWords(fake::VendorWords::Module);
+    FakeList()->version = {3, 1};
+    EXPECT_FALSE(CVendorDetection::Detect(FakeList()).has_value());
+    FakeList()->version = {2, 40};
+    EXPECT_TRUE(CVendorDetection::Detect(FakeList()).has_value());
+}
+
+// ---- the vendor interface of a module that exports C_GetInterface ----
+
+// What the test's C_GetInterface answers, and what it was asked.
+struct InterfaceAnswer {
+    CK_RV rv = CKR_OK;
+    bool nullInterface = false;
+    bool nullFunctionList = false;
+    CK_BYTE major = kKtlVendorInterfaceMajor;
+    int nullEntry = -1;   // index of a null entry, or -1
+};
+
+InterfaceAnswer g_answer;
+Words g_interfaceWords;   // the entries the interface offers
+std::vector<std::string> g_askedNames;
+CK_KTL_VENDOR_FUNCTION_LIST g_vendorList;
+CK_INTERFACE g_interface;
+
+CK_RV TestGetInterface(CK_UTF8CHAR* name, CK_VERSION* version, CK_INTERFACE** found, CK_FLAGS flags)
+{
+    g_askedNames.push_back(name != nullptr ? reinterpret_cast<const char*>(name) : "(null)");
+    EXPECT_EQ(version, nullptr);
+    EXPECT_EQ(flags, 0u);
+    const Words& words = g_interfaceWords;
+    g_vendorList = {{g_answer.major, 0},
+                    reinterpret_cast<CK_C_KTL_LoadCert>(const_cast<void*>(words[0])),
+                    reinterpret_cast<CK_C_KTL_LoadX509Cert>(const_cast<void*>(words[1])),
+                    reinterpret_cast<CK_C_KTL_CreateCSR>(const_cast<void*>(words[2])),
+                    reinterpret_cast<CK_C_KTL_SignWithCert>(const_cast<void*>(words[3])),
+                    reinterpret_cast<CK_C_KTL_VerifySignature>(const_cast<void*>(words[4]))};
+    switch (g_answer.nullEntry) {
+    case 0: g_vendorList.C_KTL_LoadCert = nullptr; break;
+    case 2: g_vendorList.C_KTL_CreateCSR = nullptr; break;
+    case 4: g_vendorList.C_KTL_VerifySignature = nullptr; break;
+    default: break;
+    }
+    g_interface = {name, g_answer.nullFunctionList ? nullptr : &g_vendorList, 0};
+    *found = g_answer.nullInterface ? nullptr : &g_interface;
+    return g_answer.rv;
+}
+
+struct InterfaceCase {
+    std::string name;
+    InterfaceAnswer answer;
+    bool detected;
+};
+
+void PrintTo(const InterfaceCase& c, std::ostream* out) { *out << c.name; }
+
+class VendorInterface : public VendorDetection, public ::testing::WithParamInterface<InterfaceCase> {};
+
+TEST_P(VendorInterface, IsTheOnlySourceOfEntries)
+{
+    g_answer = GetParam().answer;
+    g_askedNames.clear();
+    const Words module = ModuleWords();
+    g_interfaceWords = module;
+    // Garbage after the list: entries can only come from the interface.
+    fake::SetVendorWords(fake::VendorWords::Garbage);
+    const auto found = CVendorDetection::Detect(FakeList(), TestGetInterface);
+    EXPECT_EQ(g_askedNames, std::vector<std::string>{"tokentest vendor"});
+    ASSERT_EQ(found.has_value(), GetParam().detected);
+    if (found) {
+        EXPECT_EQ(WordsOf(*found), module);
+        EXPECT_EQ(found->standard.C_Login, FakeList()->C_Login);
+    }
+}
+
+TEST_F(VendorDetection, ModuleWithoutTheVendorInterfaceHasNoEntriesWhateverFollowsItsList)
+{
+    g_answer = InterfaceAnswer{CKR_ARGUMENTS_BAD, true};
+    g_interfaceWords = ModuleWords();
+    EXPECT_FALSE(CVendorDetection::Detect(FakeList(), TestGetInterface).has_value());
+    EXPECT_TRUE(CVendorDetection::Detect(FakeList()).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, VendorInterface,
+    ::testing::Values(InterfaceCase{"Complete", InterfaceAnswer{}, true},
+                      InterfaceCase{"NotPublished", InterfaceAnswer{CKR_ARGUMENTS_BAD, true}, false},
+                      InterfaceCase{"RefusedWithAnInterface", InterfaceAnswer{CKR_FUNCTION_FAILED}, false},
+                      InterfaceCase{"NoInterface", InterfaceAnswer{CKR_OK, true}, false},
+                      InterfaceCase{"NoFunctionList", InterfaceAnswer{CKR_OK, false, true}, false},
+                      InterfaceCase{"OtherVersion", InterfaceAnswer{CKR_OK, false, false, 2}, false},
+                      InterfaceCase{"FirstEntryNull", InterfaceAnswer{CKR_OK, false, false, 1, 0}, false},
+                      InterfaceCase{"MiddleEntryNull", InterfaceAnswer{CKR_OK, false, false, 1, 2}, false},
+                      InterfaceCase{"LastEntryNull", InterfaceAnswer{CKR_OK, false, false, 1, 4}, false}),
+    [](const ::testing::TestParamInfo<InterfaceCase>& info) { return info.param.name; });
+
 // ---- the layer ----
 
 class Layer : public VendorDetection {};

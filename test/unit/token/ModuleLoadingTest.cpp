@@ -8,14 +8,18 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
 #include "ConsoleScript.h"
 #include "TempDir.h"
 #include "support/CustomException.h"
+#include "support/ModuleLoadException.h"
 #include "support/PKCSException.h"
 #include "token/TokenOperator.h"
+#include "token/VendorDetection.h"
 
 namespace {
 
@@ -32,7 +36,7 @@ bool ModuleStillLoaded()
 TEST(MissingModule, LoaderTextOnStandardErrorAndExitStatus1)
 {
     CTokenOperator op;
-    // The whole of standard error, with no line end after the loader's text.
+    // The whole of standard error: the loader's text and a line end.
     EXPECT_EXIT(
         {
             try {
@@ -41,7 +45,7 @@ TEST(MissingModule, LoaderTextOnStandardErrorAndExitStatus1)
                 std::_Exit(3);
             }
         },
-        ::testing::ExitedWithCode(1), "^libnimb_pkcs11_main\\.so: cannot open shared object file: No such file or directory$");
+        ::testing::ExitedWithCode(1), "^libnimb_pkcs11_main\\.so: cannot open shared object file: No such file or directory\n$");
 }
 
 TEST(MissingModule, UnloadablePathEndsLikeTheBareName)
@@ -55,7 +59,7 @@ TEST(MissingModule, UnloadablePathEndsLikeTheBareName)
                 std::_Exit(3);
             }
         },
-        ::testing::ExitedWithCode(1), "^/nonexistent/module\\.so: cannot open shared object file: No such file or directory$");
+        ::testing::ExitedWithCode(1), "^/nonexistent/module\\.so: cannot open shared object file: No such file or directory\n$");
 }
 
 TEST(MissingModule, ModulePathIsLoadedWhereTheBareNameIsNotFound)
@@ -69,14 +73,18 @@ TEST(MissingModule, ModulePathIsLoadedWhereTheBareNameIsNotFound)
     EXPECT_FALSE(ModuleStillLoaded());
 }
 
+// A library that loads but gives no function list: the failure as specified, and the line
+// that names the module and what it lacks.
 TEST(ModuleWithoutFunctionList, MissingEntryIsReportedAndTheLibraryClosed)
 {
     CTokenOperator op;
     try {
         op.Initialize();
         ADD_FAILURE() << "no exception";
-    } catch (const CustomException& e) {
+    } catch (const CModuleLoadException& e) {
         EXPECT_STREQ(e.what(), "Function \"C_GetFunctionList\" was not found in PKCS library.");
+        EXPECT_FALSE(e.PkcsFailure());
+        EXPECT_EQ(e.ModuleLine(), "libnimb_pkcs11_main.so is not a usable PKCS#11 module: it has no C_GetFunctionList");
     }
     EXPECT_FALSE(ModuleStillLoaded());
 }
@@ -87,9 +95,11 @@ TEST(FailingFunctionList, ResultIsThrownAndTheLibraryClosed)
     try {
         op.Initialize();
         ADD_FAILURE() << "no exception";
-    } catch (const CPKCSException& e) {
-        EXPECT_EQ(e.m_rv, CKR_FUNCTION_FAILED);
-        EXPECT_EQ(e.m_function, "CTokenOperator::InitPkcsFunctionList");
+    } catch (const CModuleLoadException& e) {
+        ASSERT_TRUE(e.PkcsFailure());
+        EXPECT_EQ(e.PkcsFailure()->m_rv, CKR_FUNCTION_FAILED);
+        EXPECT_EQ(e.PkcsFailure()->m_function, "CTokenOperator::InitPkcsFunctionList");
+        EXPECT_EQ(e.ModuleLine(), "libnimb_pkcs11_main.so is not a usable PKCS#11 module: its C_GetFunctionList failed");
     }
     EXPECT_FALSE(ModuleStillLoaded());
 }
@@ -100,8 +110,11 @@ TEST(NullFunctionList, SuccessWithoutAListIsReportedAndTheLibraryClosed)
     try {
         op.Initialize();
         ADD_FAILURE() << "no exception";
-    } catch (const CustomException& e) {
+    } catch (const CModuleLoadException& e) {
         EXPECT_STREQ(e.what(), "Function \"C_GetFunctionList\" returned no function list.");
+        EXPECT_FALSE(e.PkcsFailure());
+        EXPECT_EQ(e.ModuleLine(),
+                  "libnimb_pkcs11_main.so is not a usable PKCS#11 module: its C_GetFunctionList gave no function list");
     }
     EXPECT_FALSE(ModuleStillLoaded());
 }
@@ -173,13 +186,56 @@ TEST_F(ScriptedModule, UnreadableScriptRefusesTheFunctionList)
     try {
         op.Initialize();
         ADD_FAILURE() << "no exception";
-    } catch (const CPKCSException& e) {
-        EXPECT_EQ(e.m_rv, CKR_GENERAL_ERROR);
-        EXPECT_EQ(e.m_function, "CTokenOperator::InitPkcsFunctionList");
+    } catch (const CModuleLoadException& e) {
+        ASSERT_TRUE(e.PkcsFailure());
+        EXPECT_EQ(e.PkcsFailure()->m_rv, CKR_GENERAL_ERROR);
     }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "fake PKCS#11 module: line 2: unknown command \"frobnicate\"\n");
     EXPECT_FALSE(ModuleStillLoaded());
+}
+
+// The bundled software token publishes its vendor entries as an interface: the utility takes
+// them from there, and never from behind its list.
+class BundledToken : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("SOFTTOKEN_STORE", m_dir.Path("store.db").c_str(), 1); }
+    void TearDown() override { unsetenv("SOFTTOKEN_STORE"); }
+
+    TempDir m_dir{"tokentest-bundled-"};
+};
+
+TEST_F(BundledToken, VendorEntriesComeThroughItsVendorInterface)
+{
+    void* library = dlopen(SOFTTOKEN_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(library, "C_GetFunctionList"));
+    auto getInterface = reinterpret_cast<CK_C_GetInterface>(dlsym(library, "C_GetInterface"));
+    ASSERT_NE(getList, nullptr);
+    ASSERT_NE(getInterface, nullptr);
+    CK_FUNCTION_LIST* list = nullptr;
+    ASSERT_EQ(getList(&list), CKR_OK);
+    const CK_KTL_FUNCTION_LIST behind = *reinterpret_cast<const CK_KTL_FUNCTION_LIST*>(list);
+
+    // A copy of the standard list alone, on the heap: nothing readable follows it, so only the
+    // interface can give the entries.
+    auto copy = std::make_unique<CK_FUNCTION_LIST>(*list);
+    const std::optional<CK_KTL_FUNCTION_LIST> found = CVendorDetection::Detect(copy.get(), getInterface);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->C_KTL_LoadCert, behind.C_KTL_LoadCert);
+    EXPECT_EQ(found->C_KTL_LoadX509Cert, behind.C_KTL_LoadX509Cert);
+    EXPECT_EQ(found->C_KTL_CreateCSR, behind.C_KTL_CreateCSR);
+    EXPECT_EQ(found->C_KTL_SignWithCert, behind.C_KTL_SignWithCert);
+    EXPECT_EQ(found->C_KTL_VerifySignature, behind.C_KTL_VerifySignature);
+    EXPECT_FALSE(CVendorDetection::Detect(copy.get()).has_value());
+    dlclose(library);
+
+    // Loaded by the utility: the vendor steps use the module's entries.
+    CTokenOperator op;
+    op.Initialize(CModuleOptions{SOFTTOKEN_MODULE_PATH, false, false});
+    EXPECT_FALSE(op.UsesStandardCalls());
+    EXPECT_TRUE(op.ModuleHasVendorEntries());
+    op.Finalize();
 }
 
 }  // namespace
