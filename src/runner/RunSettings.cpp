@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
+
+#include "support/InstalledPaths.h"
 
 namespace {
 
@@ -105,6 +108,7 @@ void CRunSettings::ParseOne(const char* argument)
     } else if ((value = ValueOf(argument, "--conf-dir=")) != nullptr) {
         if (SetText(confDir, argument, value)) {
             confDir = WithTrailingSlash(confDir);
+            confDirGiven = true;
         }
     } else if ((value = ValueOf(argument, "--slot=")) != nullptr) {
         slotId = SlotIdOf(value);
@@ -164,9 +168,9 @@ void CRunSettings::WriteUsage(std::ostream& out)
 {
     out << "Usage: tokentest [options]\n"
            "Tests the token behind a PKCS#11 module (by default libnimb_pkcs11_main.so, found on\n"
-           "the loader's search path). Test files are read from ../conf/; the CSR files are\n"
-           "written into the working directory. The token is initialised and every object on it\n"
-           "is deleted.\n"
+           "the loader's search path, else the installed one). Test files are read from\n"
+           "../conf/, else from the installed ones; the CSR files are written into the working\n"
+           "directory. The token is initialised and every object on it is deleted.\n"
            "\n"
            "Options:\n"
            "  --skip-init-token  do not initialise the token; it must already accept the\n"
@@ -204,4 +208,41 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "  pkcs11-tool --module MODULE --slot ID --login --pin 26074913 \\\n"
            "    --change-pin --new-pin 52816037\n"
         << std::flush;
+}
+
+std::string CRunSettings::TestFileDir() const
+{
+    const auto isDirectory = [](const std::string& path) {
+        struct stat status;
+        return !path.empty() && stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    };
+    if (confDirGiven || isDirectory(confDir)) {
+        return confDir;
+    }
+    // Without either, the missing ../conf/ is what the run reports.
+    const std::string installed = CInstalledPaths::ConfDir();
+    return isDirectory(installed) ? installed : confDir;
+}
+
+std::string CRunSettings::OptionsText() const
+{
+    // Built from the settings rather than copied from the command line, so that no option
+    // value that is a secret can ever get into a report.
+    std::string text = "--passes=" + std::to_string(passes);
+    const auto add = [&text](bool given, const std::string& option) {
+        if (given) {
+            text += " " + option;
+        }
+    };
+    add(skipInitToken, "--skip-init-token");
+    add(gostTests, "--gost");
+    add(skip2048, "--skip-2048");
+    add(skipCert, "--skip-cert");
+    add(standardCalls, "--standard-calls");
+    add(trace, "--trace");
+    add(!modulePath.empty(), "--module=" + modulePath);
+    add(slotId.has_value(), "--slot=" + std::to_string(slotId.value_or(0)));
+    add(confDirGiven, "--conf-dir=" + confDir);
+    add(!junitPath.empty(), "--junit=" + junitPath);
+    return text;
 }

@@ -38,11 +38,17 @@ public:
     // The slot: a fixed id instead of the prompt, or only the listing of every slot.
     std::optional<unsigned long> slotId;
     bool listSlots = false;
-    // Where the test files are read from; always ends with '/'.
+    // Where the test files are read from; always ends with '/'. TestFileDir gives the one
+    // the run uses: without --conf-dir and without ../conf/, the installed test files.
     std::string confDir = "../conf/";
+    bool confDirGiven = false;
+    std::string TestFileDir() const;
     // Reports: JUnit XML file (empty: none), PKCS#11 call trace on standard error.
     std::string junitPath;
     bool trace = false;
+
+    // The options in effect, as arguments that would give them; never a PIN.
+    std::string OptionsText() const;
 
     std::vector<std::string> unknownArguments;
     std::vector<std::string> warnings;

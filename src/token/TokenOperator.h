@@ -68,6 +68,8 @@ protected:
     CK_RV OpenSessionAndLogIn(const std::vector<unsigned char>& pin, unsigned long userType, unsigned long flags);
 
     void LoadPkcsDll();
+    // dlopen of the installed software token module; on success it is the module's path.
+    void OpenInstalledModule();
     CK_FUNCTION_LIST* InitPkcsFunctionList();
     // The vendor entries that follow the standard list.
     const CK_KTL_FUNCTION_LIST* VendorFunctions() const;
