@@ -6,6 +6,7 @@
 #include <string>
 
 #include "runner/PassSequence.h"
+#include "runner/RunIdentity.h"
 #include "support/Logger.h"
 #include "tests/TestsOperator.h"
 
@@ -32,6 +33,33 @@ int CTestRun::ListSlots()
     return kStatusOk;
 }
 
+void CTestRun::ReportRun()
+{
+    if (m_report != nullptr) {
+        m_report->SetProperty("tokentest.version", TOKENTEST_VERSION);
+        m_report->SetProperty("tokentest.options", m_settings.OptionsText());
+    }
+}
+
+void CTestRun::ReportModule(CTestsOperator& tests)
+{
+    if (m_report != nullptr) {
+        CRunIdentity::AddModule(*m_report, tests);
+    }
+}
+
+void CTestRun::ReportChosenSlot(CTestsOperator& tests)
+{
+    if (m_report == nullptr) {
+        return;
+    }
+    CRunIdentity::AddToken(*m_report, tests);
+    // A run without passes must not read as an empty success.
+    if (m_settings.passes <= 0) {
+        m_report->SkipSlotSearch("no pass was asked for (" + std::to_string(m_settings.passes) + " passes)");
+    }
+}
+
 int CTestRun::Run()
 {
     if (m_settings.listSlots) {
@@ -41,8 +69,10 @@ int CTestRun::Run()
     const std::string announcement = "Performing tests " + std::to_string(m_settings.passes) + " times...";
     logger.info(announcement);
 
+    ReportRun();
     CTestsOperator tests(ModuleOptions());
-    tests.SetConfDir(m_settings.confDir);
+    ReportModule(tests);
+    tests.SetConfDir(m_settings.TestFileDir());
     if (tests.UsesStandardCalls()) {
         logger.info(tests.ModuleHasVendorEntries() ? "Using standard PKCS#11 calls instead of the module's vendor extensions"
                                                    : "Module has no vendor extensions: using standard PKCS#11 calls");
@@ -51,9 +81,14 @@ int CTestRun::Run()
         tests.UseSlot(*m_settings.slotId);
     }
     if (!tests.SelectSlot()) {
-        logger.error("No tokens available. Please insert one. Terminating...");
+        const std::string noToken = "No tokens available. Please insert one. Terminating...";
+        logger.error(noToken);
+        if (m_report != nullptr) {
+            m_report->FailSlotSearch("ERROR: " + noToken);
+        }
         return kStatusNoToken;
     }
+    ReportChosenSlot(tests);
     for (int64_t pass = 1; pass <= m_settings.passes; ++pass) {
         const std::clock_t start = std::clock();
         std::cout << "---------- Pass #" << pass << " ----------" << "\n" << std::flush;

@@ -9,6 +9,8 @@
 #include "runner/RunSettings.h"
 #include "token/ModuleOptions.h"
 
+class CTestsOperator;
+
 class CTestRun {
 public:
     static const int kStatusOk = 0;
@@ -31,6 +33,11 @@ private:
     // --list-slots: the listing alone, no announcement and no token touched.
     int ListSlots();
     CModuleOptions ModuleOptions() const;
+    // The report's properties: the utility and its options, the module, the chosen slot
+    // and token (and the slot search's testcase of a run without passes).
+    void ReportRun();
+    void ReportModule(CTestsOperator& tests);
+    void ReportChosenSlot(CTestsOperator& tests);
 
     const CRunSettings& m_settings;
     CJunitReport* m_report;

@@ -103,6 +103,7 @@ void CTestsOperator::RestoreDefaultPin(unsigned long userType, const std::string
         // Reported by the line below; the failure that brought us here is the one to report.
     }
     const std::string pin = CTokenState::PinName(userType);
+    const Logger::FailureNotes note;
     if (restored) {
         m_logger.info("The " + pin + " was the temporary PIN " + temporaryPin + " when the test failed; it is back to "
                       "the default PIN " + defaultPin);

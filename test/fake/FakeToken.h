@@ -39,6 +39,7 @@ public:
     CK_RV Initialize();
     CK_RV Finalize();
     CK_RV GetSlotList(bool tokenPresent, CK_SLOT_ID* list, CK_ULONG* count);
+    CK_RV GetInfo(CK_INFO* info) const;
     CK_RV GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info);
     CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info);
     CK_RV InitToken(CK_SLOT_ID id, const Bytes& pin, const Bytes& label);
