@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
+
+#include "support/InstalledPaths.h"
 
 namespace {
 
@@ -91,6 +94,7 @@ bool StoreTokenField(CRunSettings& settings, const std::string& value)
 bool StoreDirectory(CRunSettings& settings, const std::string& value)
 {
     settings.confDir = WithTrailingSlash(value);
+    settings.confDirGiven = true;
     return true;
 }
 
@@ -309,9 +313,9 @@ void CRunSettings::WriteUsage(std::ostream& out)
 {
     out << "Usage: tokentest [options]\n"
            "Tests the token behind a PKCS#11 module (by default libnimb_pkcs11_main.so, found on\n"
-           "the loader's search path). Test files are read from ../conf/; the CSR files are\n"
-           "written into the working directory. The token is initialised and every object on it\n"
-           "is deleted.\n"
+           "the loader's search path, else the installed one). Test files are read from\n"
+           "../conf/, else from the installed ones; the CSR files are written into the working\n"
+           "directory. The token is initialised and every object on it is deleted.\n"
            "\n"
            "Options:\n"
            "  --skip-init-token  do not initialise the token; it must already accept the\n"
@@ -370,4 +374,48 @@ void CRunSettings::WriteUsage(std::ostream& out)
            "else. The same directory holds a lock per token serial number: a second run on a\n"
            "token that another run is testing stops with status 2 before touching it.\n"
         << std::flush;
+}
+
+std::string CRunSettings::TestFileDir() const
+{
+    const auto isDirectory = [](const std::string& path) {
+        struct stat status;
+        return !path.empty() && stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    };
+    if (confDirGiven || isDirectory(confDir)) {
+        return confDir;
+    }
+    // Without either, the missing ../conf/ is what the run reports.
+    const std::string installed = CInstalledPaths::ConfDir();
+    return isDirectory(installed) ? installed : confDir;
+}
+
+std::string CRunSettings::OptionsText() const
+{
+    // Built from the settings rather than copied from the command line, so that no option
+    // value that is a secret can ever get into a report.
+    std::string text = "--passes=" + std::to_string(passes);
+    const auto add = [&text](bool given, const std::string& option) {
+        if (given) {
+            text += " " + option;
+        }
+    };
+    add(skipInitToken, "--skip-init-token");
+    add(gostTests, "--gost");
+    add(skip2048, "--skip-2048");
+    add(skipCert, "--skip-cert");
+    add(standardCalls, "--standard-calls");
+    add(trace, "--trace");
+    add(!modulePath.empty(), "--module=" + modulePath);
+    add(slotId.has_value(), "--slot=" + std::to_string(slotId.value_or(0)));
+    add(confDirGiven, "--conf-dir=" + confDir);
+    add(!junitPath.empty(), "--junit=" + junitPath);
+    add(keepGoing, "--keep-going");
+    add(initArgs.has_value(), "--init-args=" + initArgs.value_or(""));
+    add(!tokenLabel.empty(), "--token-label=" + tokenLabel);
+    add(!tokenSerial.empty(), "--token-serial=" + tokenSerial);
+    // The PINs themselves never: only that other ones were given.
+    add(soPin != "52816037", "--so-pin=***");
+    add(userPin != "52816037", "--pin=***");
+    return text;
 }

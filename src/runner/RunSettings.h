@@ -51,8 +51,11 @@ public:
     // The token chosen by its label or serial number instead (empty: not asked for).
     std::string tokenLabel;
     std::string tokenSerial;
-    // Where the test files are read from; always ends with '/'.
+    // Where the test files are read from; always ends with '/'. TestFileDir gives the one
+    // the run uses: without --conf-dir and without ../conf/, the installed test files.
     std::string confDir = "../conf/";
+    bool confDirGiven = false;
+    std::string TestFileDir() const;
     // Reports: JUnit XML file (empty: none), PKCS#11 call trace on standard error.
     std::string junitPath;
     bool trace = false;
@@ -61,6 +64,9 @@ public:
     // The PINs the pass uses and restores (never printed).
     std::string soPin = "52816037";
     std::string userPin = "52816037";
+
+    // The options in effect, as arguments that would give them; never a PIN.
+    std::string OptionsText() const;
 
     std::vector<std::string> unknownArguments;
     std::vector<std::string> warnings;

@@ -11,13 +11,13 @@ void CTestFiles::Check(const CRunSettings& settings)
     }
     // Operators without a module: only their paths and readers are used.
     CRsaSignatureOperator rsa;
-    rsa.SetConfDir(settings.confDir);
+    rsa.SetConfDir(settings.TestFileDir());
     rsa.ReadTestP12File();
     rsa.ReadTestCertificateBase64();
     rsa.ReadTestCertificateDER();
     if (settings.gostTests) {
         CGostSignatureOperator gost;
-        gost.SetConfDir(settings.confDir);
+        gost.SetConfDir(settings.TestFileDir());
         gost.ReadTestP12File();
         gost.ReadTestCertificateDER();
     }

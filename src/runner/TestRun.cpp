@@ -12,6 +12,7 @@
 #include "runner/TestFiles.h"
 #include "runner/TokenLock.h"
 #include "support/InterruptSignals.h"
+#include "runner/RunIdentity.h"
 #include "support/Logger.h"
 #include "support/StateDirectory.h"
 #include "tests/PinJournal.h"
@@ -69,6 +70,33 @@ bool CTestRun::TakeToken(Logger& logger, CTestsOperator& tests, std::optional<CT
     return true;
 }
 
+void CTestRun::ReportRun()
+{
+    if (m_report != nullptr) {
+        m_report->SetProperty("tokentest.version", TOKENTEST_VERSION);
+        m_report->SetProperty("tokentest.options", m_settings.OptionsText());
+    }
+}
+
+void CTestRun::ReportModule(CTestsOperator& tests)
+{
+    if (m_report != nullptr) {
+        CRunIdentity::AddModule(*m_report, tests);
+    }
+}
+
+void CTestRun::ReportChosenSlot(CTestsOperator& tests)
+{
+    if (m_report == nullptr) {
+        return;
+    }
+    CRunIdentity::AddToken(*m_report, tests);
+    // A run without passes must not read as an empty success.
+    if (m_settings.passes <= 0) {
+        m_report->SkipSlotSearch("no pass was asked for (" + std::to_string(m_settings.passes) + " passes)");
+    }
+}
+
 int CTestRun::Run()
 {
     if (m_settings.listSlots) {
@@ -82,8 +110,10 @@ int CTestRun::Run()
     logger.info(announcement);
 
     CTestFiles::Check(m_settings);
+    ReportRun();
     CTestsOperator tests(ModuleOptions());
-    tests.SetConfDir(m_settings.confDir);
+    ReportModule(tests);
+    tests.SetConfDir(m_settings.TestFileDir());
     tests.SetPins(CTestPins(m_settings.soPin, m_settings.userPin));
     if (tests.UsesStandardCalls()) {
         logger.info(tests.ModuleHasVendorEntries() ? "Using standard PKCS#11 calls instead of the module's vendor extensions"
@@ -96,9 +126,14 @@ int CTestRun::Run()
         tests.UseToken(CTokenIdentity(m_settings.tokenLabel, m_settings.tokenSerial));
     }
     if (!tests.SelectSlot()) {
-        logger.error("No tokens available. Please insert one. Terminating...");
+        const std::string noToken = "No tokens available. Please insert one. Terminating...";
+        logger.error(noToken);
+        if (m_report != nullptr) {
+            m_report->FailSlotSearch("ERROR: " + noToken);
+        }
         return kStatusNoToken;
     }
+    ReportChosenSlot(tests);
     if (!TakeToken(logger, tests, lock, journal)) {
         return kStatusFailure;
     }

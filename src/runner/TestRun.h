@@ -50,6 +50,11 @@ private:
     // it) and the journal, with the recovery of a PIN an earlier run left temporary.
     bool TakeToken(Logger& logger, CTestsOperator& tests, std::optional<CTokenLock>& lock,
                    std::optional<CPinJournal>& journal);
+    // The report's properties: the utility and its options, the module, the chosen slot
+    // and token (and the slot search's testcase of a run without passes).
+    void ReportRun();
+    void ReportModule(CTestsOperator& tests);
+    void ReportChosenSlot(CTestsOperator& tests);
 
     const CRunSettings& m_settings;
     CJunitReport* m_report;

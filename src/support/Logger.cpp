@@ -5,10 +5,15 @@
 namespace {
 
 ILogListener* g_listener = nullptr;
+int g_failureNoteScopes = 0;
 
 }  // namespace
 
 void Logger::SetListener(ILogListener* listener) { g_listener = listener; }
+
+Logger::FailureNotes::FailureNotes() { ++g_failureNoteScopes; }
+
+Logger::FailureNotes::~FailureNotes() { --g_failureNoteScopes; }
 
 Logger::Logger() : m_infoTag("INFO"), m_debugTag("DEBUG"), m_errorTag("ERROR"), m_fatalTag("FATAL") {}
 
@@ -28,7 +33,12 @@ void Logger::log(std::string& tag, const std::string& message) { log(tag, messag
 void Logger::log(std::string& tag, const char* message)
 {
     std::cout << tag << ": " << message << "\n" << std::flush;
-    if (g_listener != nullptr) {
+    if (g_listener == nullptr) {
+        return;
+    }
+    if (g_failureNoteScopes > 0) {
+        g_listener->OnFailureNote(tag, message);
+    } else {
         g_listener->OnLogLine(tag, message);
     }
 }

@@ -22,6 +22,15 @@ public:
     // The listener every Logger hands its lines to; null for none.
     static void SetListener(ILogListener* listener);
 
+    // While one lives, the listener hears every line as a note on the failure under way.
+    class FailureNotes {
+    public:
+        FailureNotes();
+        ~FailureNotes();
+        FailureNotes(const FailureNotes&) = delete;
+        FailureNotes& operator=(const FailureNotes&) = delete;
+    };
+
 private:
     void log(std::string& tag, const char* message);
     void log(std::string& tag, const std::string& message);

@@ -197,6 +197,7 @@ void CTestsOperator::RestoreDefaultPin(unsigned long userType)
         rv = CKR_GENERAL_ERROR;
     }
     const std::string pin = CTokenState::PinName(userType);
+    const Logger::FailureNotes note;
     if (rv == CKR_OK) {
         ForgetTemporaryPin();
         m_logger.info("The " + pin + " was the temporary PIN " + temporaryPin + " when the test failed; it is back to " +

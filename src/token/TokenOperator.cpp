@@ -13,6 +13,7 @@
 #include "support/IgnoredAnswers.h"
 #include "support/InterruptibleInput.h"
 #include "support/ModuleLoadException.h"
+#include "support/InstalledPaths.h"
 #include "support/PKCSException.h"
 #include "support/TerminalEchoGuard.h"
 #include "token/FunctionListLayer.h"
@@ -71,11 +72,30 @@ void CTokenOperator::LoadPkcsDll()
 {
     m_hModule = dlopen(GetLibraryPath().c_str(), RTLD_LAZY);
     if (m_hModule == nullptr) {
-        // The module is the whole point of the run: without it there is nothing to test.
-        if (const char* text = dlerror()) {
-            std::cerr << text << "\n" << std::flush;
+        const char* text = dlerror();
+        const std::string loaderText = text != nullptr ? text : "";
+        // The default name not on the loader's path: the module installed beside this
+        // utility, when there is one. Its failure is not reported: the default name's is.
+        if (m_modulePath.empty()) {
+            OpenInstalledModule();
         }
-        std::exit(1);
+        if (m_hModule == nullptr) {
+            // The module is the whole point of the run: without it there is nothing to test.
+            std::cerr << loaderText << "\n" << std::flush;
+            std::exit(1);
+        }
+    }
+}
+
+void CTokenOperator::OpenInstalledModule()
+{
+    const std::string installed = CInstalledPaths::ModulePath();
+    if (installed.empty()) {
+        return;
+    }
+    m_hModule = dlopen(installed.c_str(), RTLD_LAZY);
+    if (m_hModule != nullptr) {
+        m_modulePath = installed;
     }
 }
 

@@ -71,6 +71,8 @@ protected:
     CK_RV OpenSessionAndLogIn(const std::vector<unsigned char>& pin, unsigned long userType, unsigned long flags);
 
     void LoadPkcsDll();
+    // dlopen of the installed software token module; on success it is the module's path.
+    void OpenInstalledModule();
     CK_FUNCTION_LIST* InitPkcsFunctionList();
     CK_TOKEN_INFO ReadTokenInfo(CK_SLOT_ID slotId, const char* operation);
     // The module's C_GetInterface (PKCS#11 3.0), or null when it exports none.

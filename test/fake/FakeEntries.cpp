@@ -104,6 +104,11 @@ CK_RV GetSlotList(CK_BBOOL present, CK_SLOT_ID* list, CK_ULONG* count)
     return Run(call, [&] { return Token().GetSlotList(present != CK_FALSE, list, count); });
 }
 
+CK_RV GetInfo(CK_INFO* info)
+{
+    return Run(NewCall("C_GetInfo"), [&] { return Token().GetInfo(info); });
+}
+
 CK_RV GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info)
 {
     return Run(NewCall("C_GetSlotInfo", {id}), [&] { return Token().GetSlotInfo(id, info); });
@@ -343,7 +348,7 @@ CK_KTL_FUNCTION_LIST MakeFunctionList()
     list.standard.version = {2, 20};
     list.standard.C_Initialize = Initialize;
     list.standard.C_Finalize = Finalize;
-    FAKE_UNSUPPORTED(C_GetInfo);
+    list.standard.C_GetInfo = GetInfo;
     list.standard.C_GetFunctionList = C_GetFunctionList;
     list.standard.C_GetSlotList = GetSlotList;
     list.standard.C_GetSlotInfo = GetSlotInfo;

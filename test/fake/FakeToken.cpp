@@ -184,6 +184,19 @@ CK_RV FakeToken::GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info)
     return CKR_OK;
 }
 
+CK_RV FakeToken::GetInfo(CK_INFO* info) const
+{
+    if (info == nullptr) return CKR_ARGUMENTS_BAD;
+    std::memset(info, 0, sizeof(*info));
+    info->cryptokiVersion = CK_VERSION{2, 40};
+    const Bytes manufacturer = Padded("Fake manufacturer", sizeof(info->manufacturerID));
+    std::memcpy(info->manufacturerID, manufacturer.data(), manufacturer.size());
+    const Bytes description = Padded("Scripted fake module", sizeof(info->libraryDescription));
+    std::memcpy(info->libraryDescription, description.data(), description.size());
+    info->libraryVersion = CK_VERSION{1, 2};
+    return CKR_OK;
+}
+
 CK_RV FakeToken::GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info)
 {
     const Slot* slot = FindSlot(id);

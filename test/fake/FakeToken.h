@@ -41,6 +41,7 @@ public:
     CK_RV Initialize();
     CK_RV Finalize();
     CK_RV GetSlotList(bool tokenPresent, CK_SLOT_ID* list, CK_ULONG* count);
+    CK_RV GetInfo(CK_INFO* info) const;
     CK_RV GetSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info);
     CK_RV GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info);
     CK_RV GetMechanismList(CK_SLOT_ID id, CK_MECHANISM_TYPE* list, CK_ULONG* count);

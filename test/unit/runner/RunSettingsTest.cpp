@@ -2,12 +2,14 @@
 #include <climits>
 #include <cstdlib>
 #include <cstdint>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "ScopedWorkDir.h"
 #include "runner/RunSettings.h"
 
 namespace {
@@ -179,6 +181,36 @@ TEST(RunSettings, ModuleSlotReportAndDirectoryOptions)
     EXPECT_FALSE(ParseArguments({"--keep-going=1"}).keepGoing);
     EXPECT_EQ(ParseArguments({"--conf-dir=conf/"}).confDir, "conf/");
     EXPECT_EQ(*ParseArguments({"--slot=0"}).slotId, 0u);
+}
+
+TEST(RunSettings, TestFilesComeFromTheGivenDirectoryOrAnExistingConf)
+{
+    const ScopedWorkDir work;
+    std::filesystem::create_directory(work.Path() + "/run");
+    std::filesystem::current_path(work.Path() + "/run");
+    // No ../conf/ and no installed test files beside this test binary: ../conf/ is reported missing.
+    EXPECT_EQ(ParseArguments({}).TestFileDir(), "../conf/");
+    EXPECT_EQ(ParseArguments({"--conf-dir=/nonexistent"}).TestFileDir(), "/nonexistent/");
+    std::filesystem::create_directory(work.Path() + "/conf");
+    EXPECT_EQ(ParseArguments({}).TestFileDir(), "../conf/");
+    EXPECT_EQ(ParseArguments({"--conf-dir=../conf"}).TestFileDir(), "../conf/");
+}
+
+TEST(RunSettings, OptionsTextGivesTheSettingsInEffect)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string text;
+    };
+    for (const Case& c :
+         {Case{{}, "--passes=1"},
+          Case{{"--gost", "--passes=3", "--passes=1", "--skip-cert", "--bogus"}, "--passes=3 --gost --skip-cert"},
+          Case{{"--skip-init-token", "--skip-2048", "--standard-calls", "--trace", "--module=/m.so", "--slot=2",
+                "--conf-dir=c", "--junit=r.xml"},
+               "--passes=1 --skip-init-token --skip-2048 --standard-calls --trace --module=/m.so --slot=2 "
+               "--conf-dir=c/ --junit=r.xml"}}) {
+        EXPECT_EQ(ParseArguments(c.arguments).OptionsText(), c.text);
+    }
 }
 
 TEST(RunSettings, UnusableOptionValuesAreErrors)

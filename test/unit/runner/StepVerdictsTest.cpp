@@ -20,6 +20,7 @@ public:
     LineCollector() { Logger::SetListener(this); }
     ~LineCollector() override { Logger::SetListener(nullptr); }
     void OnLogLine(const std::string& tag, const std::string& message) override { lines.push_back(tag + ": " + message); }
+    void OnFailureNote(const std::string&, const std::string&) override {}
     std::vector<std::string> lines;
 };
 
