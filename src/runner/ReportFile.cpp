@@ -17,22 +17,6 @@ std::string Reason(const std::string& what, const std::string& path)
     return what + " \"" + path + "\": " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, const std::string& content)
-{
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t written = write(fd, content.data() + done, content.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
 bool IsWrittenInPlace(mode_t mode) { return S_ISCHR(mode) || S_ISFIFO(mode); }
 
 }  // namespace
@@ -61,7 +45,7 @@ bool CReportFile::Replace(const std::string& path, const std::string& content, s
     // mkstemp makes the file private; the report gets the mode a new file would get.
     const mode_t mask = umask(0);
     umask(mask);
-    const bool written = fchmod(file.Get(), 0666 & ~mask) == 0 && WriteAll(file.Get(), content) &&
+    const bool written = fchmod(file.Get(), 0666 & ~mask) == 0 && file.WriteAll(content) &&
                          fsync(file.Get()) == 0 && file.Close() && std::rename(temporary.c_str(), path.c_str()) == 0;
     if (!written) {
         error = Reason("cannot write", path);
@@ -87,7 +71,7 @@ bool CReportFile::WriteInPlace(const std::string& path, const std::string& conte
     }
     // A reader is there: from now on the report waits for it rather than lose a part.
     const int flags = fcntl(file.Get(), F_GETFL);
-    if (flags < 0 || fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0 || !WriteAll(file.Get(), content) ||
+    if (flags < 0 || fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0 || !file.WriteAll(content) ||
         !file.Close()) {
         error = Reason("cannot write", path);
         return false;

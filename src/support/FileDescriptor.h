@@ -1,4 +1,6 @@
 #pragma once
+#include <string>
+
 // Owns one file descriptor and closes it when it goes.
 class CFileDescriptor {
 public:
@@ -9,6 +11,8 @@ public:
 
     int Get() const { return m_fd; }
     bool Valid() const { return m_fd >= 0; }
+    // Writes all of `content`, again after an interrupted write; false on any other failure.
+    bool WriteAll(const std::string& content) const;
     // Closes now; false when close reports an error (a write that did not reach the file).
     bool Close();
 

@@ -19,22 +19,6 @@ namespace {
 const char kHeader[] = "tokentest PIN journal 1";
 const size_t kMaximumSize = 4096;
 
-bool WriteAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
 std::string Text(const CPinJournal::Entry& entry)
 {
     return std::string(kHeader) + "\n" + "serial=" + CStateDirectory::Encode(entry.serial) + "\n" +
@@ -129,7 +113,7 @@ void CPinJournal::Record(const Entry& entry) const
     if (fd.Get() < 0) {
         throw CustomException("cannot record the PIN change in \"" + path + "\": " + std::strerror(errno));
     }
-    const bool written = fchmod(fd.Get(), 0600) == 0 && WriteAll(fd.Get(), Text(entry)) && fsync(fd.Get()) == 0 &&
+    const bool written = fchmod(fd.Get(), 0600) == 0 && fd.WriteAll(Text(entry)) && fsync(fd.Get()) == 0 &&
                          fd.Close() && std::rename(temporary.c_str(), path.c_str()) == 0;
     if (!written) {
         const std::string reason = std::strerror(errno);
