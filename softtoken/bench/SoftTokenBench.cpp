@@ -2,7 +2,8 @@
 // destruction), the cost of a login, and RSA-2048 signing, GOST R 34.10-2001 signing and the
 // GOST PKCS#12 import through the module against the same work done directly with OpenSSL.
 // Uses a fresh store in a temporary directory.
-#include "VendorEntries.h"
+#include "bench/BenchSupport.h"
+#include "entries/VendorEntries.h"
 #include "crypto/GostEngine.h"
 #include "crypto/GostKeys.h"
 #include "crypto/GostR3410.h"
@@ -29,23 +30,7 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-using Clock = std::chrono::steady_clock;
-
-CK_FUNCTION_LIST* f = nullptr;
-
-void Check(CK_RV rv, const char* what) {
-    if (rv != CKR_OK) {
-        std::fprintf(stderr, "%s failed: 0x%lX\n", what, rv);
-        std::exit(1);
-    }
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using namespace bench;
 
 CK_SESSION_HANDLE OpenAndLogin() {
     Bytes pin = {'5', '2', '8', '1', '6', '0', '3', '7'};
@@ -113,7 +98,7 @@ void Logins(CK_SESSION_HANDLE session, int count) {
     Check(f->C_Login(session, CKU_USER, pin.data(), pin.size()), "C_Login");
 }
 
-EVP_PKEY* OpenSslKey(const softtoken::crypto::RsaKeyComponents& rsa) {
+EVP_PKEY* OpenSslKey(const crypto::RsaKeyComponents& rsa) {
     OSSL_PARAM_BLD* builder = OSSL_PARAM_BLD_new();
     std::vector<BIGNUM*> numbers;
     auto push = [&](const char* name, const Bytes& value) {
@@ -140,22 +125,8 @@ EVP_PKEY* OpenSslKey(const softtoken::crypto::RsaKeyComponents& rsa) {
     return key;
 }
 
-// Five alternating rounds, best of each, so that a busy machine weighs on both alike.
-void Compare(const char* title, int count, const std::function<void()>& throughModule,
-             const std::function<void()>& directly) {
-    double module = 1e9, direct = 1e9;
-    for (int round = 0; round < 5; ++round) {
-        module = std::min(module, Seconds(throughModule));
-        direct = std::min(direct, Seconds(directly));
-    }
-    std::printf("%s, %d each:\n", title, count);
-    std::printf("  through the module   %8.3f ms each\n", 1000 * module / count);
-    std::printf("  directly in OpenSSL  %8.3f ms each\n", 1000 * direct / count);
-    std::printf("  ratio                %8.2f\n", module / direct);
-}
-
 void RsaSigning(CK_SESSION_HANDLE session, int count) {
-    softtoken::crypto::RsaKeyComponents rsa = softtoken::crypto::Rsa::Generate(2048, {});
+    crypto::RsaKeyComponents rsa = crypto::Rsa::Generate(2048, {});
     CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
     CK_KEY_TYPE keyType = CKK_RSA;
     CK_BBOOL yes = CK_TRUE;
@@ -196,7 +167,7 @@ void RsaSigning(CK_SESSION_HANDLE session, int count) {
 }
 
 void GostSigning(CK_SESSION_HANDLE session, int count) {
-    namespace crypto = softtoken::crypto;
+    namespace crypto = crypto;
     const crypto::GostKeyComponents gost = crypto::GostR3410::Generate({});
     CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
     CK_KEY_TYPE keyType = CKK_GOSTR3410;
@@ -252,7 +223,7 @@ void GostImport(CK_SESSION_HANDLE session, const std::string& p12Path, int count
     auto directly = [&] {
         for (int i = 0; i < count; ++i) {
             const unsigned char* p = file.data();
-            softtoken::crypto::Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(file.size())));
+            crypto::Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(file.size())));
             EVP_PKEY* key = nullptr;
             X509* cert = nullptr;
             STACK_OF(X509)* chain = nullptr;
@@ -264,6 +235,10 @@ void GostImport(CK_SESSION_HANDLE session, const std::string& p12Path, int count
     };
     Compare("GOST PKCS#12 import (C_KTL_LoadCert) against PKCS12_parse", count, throughModule, directly);
 }
+
+using Family = void (*)(CK_SESSION_HANDLE);
+// Every family's figures (bench/<Family>Bench.cpp), in the order they print.
+const std::vector<Family> kFamilies = {};
 
 }  // namespace
 
@@ -280,6 +255,8 @@ int main(int argc, char** argv) {
     RsaSigning(session, 200);
     GostSigning(session, 1000);
     GostImport(session, argc > 2 ? argv[2] : TOKENTEST_CONF_DIR "/clientGostA.p12", 5);
+    // The mechanism families' figures, each against OpenSSL alone.
+    for (const Family& family : kFamilies) family(session);
     f->C_Finalize(nullptr);
     std::filesystem::remove_all(dir);
     return 0;

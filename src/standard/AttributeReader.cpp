@@ -13,7 +13,7 @@ const char kGetAttributeValue[] = "C_GetAttributeValue";
 // An attribute the module gives but no key of the kind can have.
 [[noreturn]] void Unusable()
 {
-    throw softtoken::crypto::CryptoError(CKR_KEY_HANDLE_INVALID, "unusable key attribute");
+    throw crypto::CryptoError(CKR_KEY_HANDLE_INVALID, "unusable key attribute");
 }
 
 }  // namespace

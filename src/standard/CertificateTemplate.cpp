@@ -2,11 +2,11 @@
 
 CAttributeTemplate CCertificateTemplate::Make(const std::string& label, const Bytes& id, const Bytes& der)
 {
-    return Make(label, id, der, softtoken::crypto::Certificate::Parse(der));
+    return Make(label, id, der, crypto::Certificate::Parse(der));
 }
 
 CAttributeTemplate CCertificateTemplate::Make(const std::string& label, const Bytes& id, const Bytes& der,
-                                              const softtoken::crypto::CertificateFields& fields)
+                                              const crypto::CertificateFields& fields)
 {
     CAttributeTemplate certificate;
     certificate.Ulong(CKA_CLASS, CKO_CERTIFICATE)

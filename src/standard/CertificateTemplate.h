@@ -14,5 +14,5 @@ public:
     // CKR_ATTRIBUTE_VALUE_INVALID unless der is exactly one X.509 certificate.
     static CAttributeTemplate Make(const std::string& label, const Bytes& id, const Bytes& der);
     static CAttributeTemplate Make(const std::string& label, const Bytes& id, const Bytes& der,
-                                   const softtoken::crypto::CertificateFields& fields);
+                                   const crypto::CertificateFields& fields);
 };

@@ -9,11 +9,11 @@
 
 namespace {
 
-using softtoken::crypto::Bytes;
-using softtoken::crypto::CertificateFields;
-using softtoken::crypto::GostKeyComponents;
-using softtoken::crypto::Pkcs12Contents;
-using softtoken::crypto::RsaKeyComponents;
+using crypto::Bytes;
+using crypto::CertificateFields;
+using crypto::GostKeyComponents;
+using crypto::Pkcs12Contents;
+using crypto::RsaKeyComponents;
 
 // What both keys and the certificate share.
 struct Naming {
@@ -66,10 +66,10 @@ void Wipe(Bytes& secret) { OPENSSL_cleanse(secret.data(), secret.size()); }
 CPkcs12Import::CPkcs12Import(const Bytes& file, const unsigned char* password, CK_ULONG passwordLength)
 {
     if (password == nullptr && passwordLength != 0)
-        throw softtoken::crypto::CryptoError(CKR_ARGUMENTS_BAD, "no password");
+        throw crypto::CryptoError(CKR_ARGUMENTS_BAD, "no password");
     Bytes secret(password, password + passwordLength);
     try {
-        m_contents = softtoken::crypto::Pkcs12::Parse(file, secret);
+        m_contents = crypto::Pkcs12::Parse(file, secret);
     } catch (...) {
         Wipe(secret);
         throw;
@@ -89,14 +89,14 @@ CPkcs12Import::~CPkcs12Import()
 void CPkcs12Import::CreateObjects(CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE session) const
 {
     const Pkcs12Contents& contents = m_contents;
-    const CertificateFields fields = softtoken::crypto::Certificate::Parse(contents.certificateDer);
+    const CertificateFields fields = crypto::Certificate::Parse(contents.certificateDer);
     const bool isRsa = contents.privateKey.rsa && contents.publicKey.rsa;
     if (!isRsa && !(contents.privateKey.gost && contents.publicKey.gost))
-        throw softtoken::crypto::CryptoError(CKR_DATA_INVALID, "no key the token takes");
+        throw crypto::CryptoError(CKR_DATA_INVALID, "no key the token takes");
 
     Naming naming;
     naming.label = contents.friendlyName.empty() ? fields.commonName : contents.friendlyName;
-    naming.id = softtoken::crypto::Digest::Sha1(isRsa ? contents.publicKey.rsa->modulus
+    naming.id = crypto::Digest::Sha1(isRsa ? contents.publicKey.rsa->modulus
                                                       : contents.publicKey.gost->publicValue);
     naming.subject = fields.subject;
 

@@ -7,7 +7,7 @@
 
 class CPkcs12Import {
 public:
-    using Bytes = softtoken::crypto::Bytes;
+    using Bytes = crypto::Bytes;
 
     // Parses the file. Wrong password: CKR_PIN_INCORRECT; not a usable file: CKR_DATA_INVALID.
     CPkcs12Import(const Bytes& file, const unsigned char* password, CK_ULONG passwordLength);
@@ -20,5 +20,5 @@ public:
     void CreateObjects(CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE session) const;
 
 private:
-    softtoken::crypto::Pkcs12Contents m_contents;
+    crypto::Pkcs12Contents m_contents;
 };

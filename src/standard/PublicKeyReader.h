@@ -8,6 +8,6 @@ class CPublicKeyReader {
 public:
     // Not a public key object or an unusable value: CKR_KEY_HANDLE_INVALID; another key type:
     // CKR_KEY_TYPE_INCONSISTENT; a failing C_GetAttributeValue throws CPKCSException.
-    static softtoken::crypto::KeyMaterial Read(CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE session,
+    static crypto::KeyMaterial Read(CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE session,
                                                CK_OBJECT_HANDLE publicKey);
 };

@@ -9,8 +9,8 @@
 
 namespace {
 
-using softtoken::crypto::CryptoError;
-using softtoken::crypto::Digest;
+using crypto::CryptoError;
+using crypto::Digest;
 
 constexpr size_t kGostSignatureLength = 64;  // s then r
 // More than any signature of a key the tests make: a size query above it is not believed.
@@ -20,7 +20,7 @@ constexpr CK_ULONG kLongestSignature = 16384;
 const unsigned char kSha256DigestInfoPrefix[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
                                                  0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
 
-size_t ModulusLength(const softtoken::crypto::Bytes& modulus)
+size_t ModulusLength(const crypto::Bytes& modulus)
 {
     const auto firstNonZero = std::find_if(modulus.begin(), modulus.end(), [](unsigned char b) { return b != 0; });
     return static_cast<size_t>(modulus.end() - firstNonZero);
@@ -29,7 +29,7 @@ size_t ModulusLength(const softtoken::crypto::Bytes& modulus)
 }  // namespace
 
 CRequestSigner::CRequestSigner(CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE privateKey,
-                               const softtoken::crypto::KeyMaterial& publicKey)
+                               const crypto::KeyMaterial& publicKey)
     : m_functions(functions), m_session(session), m_privateKey(privateKey), m_isRsa(publicKey.rsa.has_value()),
       m_signatureLength(m_isRsa ? ModulusLength(publicKey.rsa->modulus) : kGostSignatureLength)
 {

@@ -9,11 +9,11 @@
 
 class CRequestSigner {
 public:
-    using Bytes = softtoken::crypto::Bytes;
+    using Bytes = crypto::Bytes;
 
     // publicKey: the pair's public half, which fixes the algorithm and the signature length.
     CRequestSigner(CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE privateKey,
-                   const softtoken::crypto::KeyMaterial& publicKey);
+                   const crypto::KeyMaterial& publicKey);
 
     // The modulus length, or 64 for GOST R 34.10-2001.
     size_t SignatureLength() const { return m_signatureLength; }

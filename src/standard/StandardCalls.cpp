@@ -17,7 +17,7 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using softtoken::crypto::CryptoError;
+using crypto::CryptoError;
 
 constexpr size_t kMaxLabel = 255;  // bytes before the NUL, as the software token takes them
 
@@ -86,12 +86,12 @@ CK_RV CStandardCalls::CreateCSR(CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE s
                                 CK_OBJECT_HANDLE privateKey, CK_BYTE_PTR attributes, CK_ULONG attributeCount,
                                 CK_BYTE_PTR extensions, CK_ULONG extensionCount)
 {
-    using softtoken::crypto::CertificateRequest;
+    using crypto::CertificateRequest;
     return Guarded(functions, [&] {
         Require(csrLen != nullptr, CKR_ARGUMENTS_BAD);
-        const softtoken::crypto::RequestLists lists = CertificateRequest::Unpack(
+        const crypto::RequestLists lists = CertificateRequest::Unpack(
             subject, subjectCount, attributes, attributeCount, extensions, extensionCount);
-        const softtoken::crypto::KeyMaterial key = CPublicKeyReader::Read(functions, session, publicKey);
+        const crypto::KeyMaterial key = CPublicKeyReader::Read(functions, session, publicKey);
         const CRequestSigner signer(functions, session, privateKey, key);
         // The length comes from a request with a placeholder signature of the right length, so
         // neither the size query nor a short buffer costs the token a signature.

@@ -3,7 +3,7 @@
 // identifies the call, for the report of the failure (CModuleAnswers). A null standard
 // entry is never called: a stub in its place answers CKR_FUNCTION_NOT_SUPPORTED and is
 // recorded as an entry the module's list lacks.
-#include "token/VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 class CAnswerRecorder {
 public:

@@ -2,7 +2,7 @@
 // Writes every PKCS#11 call made through a function list as one line, PINs and key bytes masked.
 #include <ostream>
 
-#include "VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 class CCallTrace {
 public:

@@ -3,7 +3,7 @@
 // them alike: the call trace and the record of the module's answers wrap each one. STANDARD
 // and VENDOR are called with the entry's name and how the trace writes its arguments (the
 // letters are explained in CallTrace.cpp).
-#include "token/VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 #define TOKENTEST_FUNCTION_LIST_ENTRIES(STANDARD, VENDOR)                                       \
     STANDARD(C_Initialize, "x")                                                                 \

@@ -6,7 +6,7 @@
 // the call trace may wrap.
 // One module per process, so there is one layer at a time; the standard-call entries find it
 // through Current().
-#include "token/VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 class CFunctionListLayer {
 public:

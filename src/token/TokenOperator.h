@@ -11,7 +11,7 @@
 
 #include "token/ModuleOptions.h"
 #include "token/TokenIdentity.h"
-#include "token/VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 class CFunctionListLayer;
 

@@ -6,7 +6,7 @@
 // that holds the module's own C_Initialize.
 #include <optional>
 
-#include "token/VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 class CVendorDetection {
 public:

@@ -11,7 +11,7 @@
 #include "FakeState.h"
 #include "ScriptFile.h"
 #include "token/FunctionListEntries.h"
-#include "token/VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 namespace fake {
 

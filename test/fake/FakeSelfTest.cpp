@@ -7,7 +7,7 @@
 #include "CallRecorder.h"
 #include "FakeModule.h"
 #include "ScriptFile.h"
-#include "token/VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The one token and the one call recorder behind the fake module's entries and control API.
 #include "CallRecorder.h"
 #include "FakeToken.h"
-#include "token/VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 namespace fake {
 

@@ -231,7 +231,8 @@ TEST_F(SoftTokenTest, ArgumentsAreCheckedInTheStandardOrder) {
     EXPECT_RV(CKR_SESSION_HANDLE_INVALID, f->C_Sign(unknown, data, 4, nullptr, &length));
     EXPECT_RV(CKR_SESSION_HANDLE_INVALID, f->C_FindObjectsFinal(unknown));
     EXPECT_RV(CKR_SESSION_HANDLE_INVALID, f->C_CloseSession(unknown));
-    EXPECT_RV(CKR_SESSION_HANDLE_INVALID, f->C_EncryptInit(unknown, nullptr, 0));
+    EXPECT_RV(CKR_ARGUMENTS_BAD, f->C_EncryptInit(unknown, nullptr, 0));
+    EXPECT_RV(CKR_SESSION_HANDLE_INVALID, f->C_SignRecoverInit(unknown, nullptr, 0));
 
     CK_SESSION_HANDLE session = LoginUser();
     EXPECT_RV(CKR_OPERATION_NOT_INITIALIZED, f->C_Sign(session, data, 4, nullptr, &length));
@@ -241,7 +242,8 @@ TEST_F(SoftTokenTest, ArgumentsAreCheckedInTheStandardOrder) {
     EXPECT_RV(CKR_OBJECT_HANDLE_INVALID, f->C_DestroyObject(session, 999));
     CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
     EXPECT_RV(CKR_KEY_HANDLE_INVALID, f->C_SignInit(session, &mechanism, 999));
-    EXPECT_RV(CKR_FUNCTION_NOT_SUPPORTED, f->C_EncryptInit(session, &mechanism, 0));
+    EXPECT_RV(CKR_KEY_HANDLE_INVALID, f->C_EncryptInit(session, &mechanism, 0));
+    EXPECT_RV(CKR_FUNCTION_NOT_SUPPORTED, f->C_SignRecoverInit(session, &mechanism, 0));
 }
 
 TEST_F(SoftTokenTest, RandomBytesDiffer) {

@@ -2,7 +2,7 @@
 // Fixtures for the software token's tests: each test gets its own temporary store and talks
 // to the module only through its function list, as any client would.
 #include "TempDir.h"
-#include "VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 #include <gtest/gtest.h>
 

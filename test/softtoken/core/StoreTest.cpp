@@ -35,7 +35,7 @@ Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 TEST_F(SoftTokenTest, StoreHoldsNoSecretInClear) {
     CK_SESSION_HANDLE session = LoginUser();
-    softtoken::crypto::RsaKeyComponents rsa = softtoken::crypto::Rsa::Generate(1024, {});
+    crypto::RsaKeyComponents rsa = crypto::Rsa::Generate(1024, {});
     CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY, secretClass = CKO_SECRET_KEY;
     CK_KEY_TYPE rsaType = CKK_RSA, gostType = CKK_GOST28147;
     CK_ATTRIBUTE rsaTemplate[] = {

@@ -5,10 +5,10 @@
 #include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    softtoken::crypto::Bytes der(data, data + size);
+    crypto::Bytes der(data, data + size);
     try {
-        softtoken::crypto::Certificate::Parse(der);
-    } catch (const softtoken::crypto::CryptoError&) {
+        crypto::Certificate::Parse(der);
+    } catch (const crypto::CryptoError&) {
     }
     return 0;
 }

@@ -9,11 +9,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     size_t dataLength = data[0] % 64;
     if (dataLength > size - 1) dataLength = size - 1;
-    softtoken::crypto::Bytes signedData(data + 1, data + 1 + dataLength);
-    softtoken::crypto::Bytes signature(data + 1 + dataLength, data + size);
+    crypto::Bytes signedData(data + 1, data + 1 + dataLength);
+    crypto::Bytes signature(data + 1 + dataLength, data + size);
     try {
-        softtoken::crypto::CmsSignature::Verify(signature, signedData);
-    } catch (const softtoken::crypto::CryptoError&) {
+        crypto::CmsSignature::Verify(signature, signedData);
+    } catch (const crypto::CryptoError&) {
     }
     return 0;
 }

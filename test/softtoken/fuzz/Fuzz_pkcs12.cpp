@@ -5,10 +5,10 @@
 #include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    softtoken::crypto::Bytes file(data, data + size);
+    crypto::Bytes file(data, data + size);
     try {
-        softtoken::crypto::Pkcs12::Parse(file, {'3', '5', '7'});
-    } catch (const softtoken::crypto::CryptoError&) {
+        crypto::Pkcs12::Parse(file, {'3', '5', '7'});
+    } catch (const crypto::CryptoError&) {
     }
     return 0;
 }

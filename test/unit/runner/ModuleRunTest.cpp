@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildRun.h"
-#include "token/VendorFunctionList.h"
+#include "tokentest/VendorFunctionList.h"
 
 namespace {
 

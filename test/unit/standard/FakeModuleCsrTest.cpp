@@ -37,7 +37,7 @@ CK_RV MechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* 
     return g_answer.rv;
 }
 
-std::vector<Attribute> PublicKeyAttributes(const softtoken::crypto::KeyMaterial& key)
+std::vector<Attribute> PublicKeyAttributes(const crypto::KeyMaterial& key)
 {
     if (key.rsa)
         return {fake::Ulong(CKA_CLASS, CKO_PUBLIC_KEY), fake::Ulong(CKA_KEY_TYPE, CKK_RSA),
@@ -76,7 +76,7 @@ protected:
         return second;
     }
 
-    softtoken::crypto::Pkcs12Contents m_contents;
+    crypto::Pkcs12Contents m_contents;
     CK_OBJECT_HANDLE m_publicKey = CK_INVALID_HANDLE, m_privateKey = CK_INVALID_HANDLE;
     size_t m_signatureLength = 0;
     CsrLists m_lists;
@@ -132,7 +132,7 @@ TEST_P(CsrTest, TokenSignsTheRequestAndOpensslVerifiesIt)
         EXPECT_TRUE(inits[0].mechanismParameter.empty());
         Bytes expectedData = parts.toBeSigned;
         if (mechanism == CKM_RSA_PKCS) expectedData = Sha256DigestInfo(parts.toBeSigned);
-        if (mechanism == CKM_GOSTR3410) expectedData = softtoken::crypto::Digest::Gost94(parts.toBeSigned);
+        if (mechanism == CKM_GOSTR3410) expectedData = crypto::Digest::Gost94(parts.toBeSigned);
         ASSERT_TRUE(signs[1].buffers[0].has_value());
         EXPECT_EQ(ToHex(*signs[1].buffers[0]), ToHex(expectedData));
         EXPECT_EQ(signs[1].args[1], m_signatureLength);

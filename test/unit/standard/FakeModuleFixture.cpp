@@ -33,7 +33,7 @@ std::string FakeModuleTest::Describe(const std::vector<fake::Attribute>& attribu
     std::ostringstream text;
     for (const fake::Attribute& attribute : attributes)
         text << "type=0x" << std::hex << attribute.type << std::dec << " value="
-             << softtoken::crypto::test::ToHex(attribute.value) << "\n";
+             << crypto::test::ToHex(attribute.value) << "\n";
     return text.str();
 }
 

@@ -169,8 +169,8 @@ TEST_P(Pkcs12ImportTest, TemplatesAreSentByteForByte)
     if (GetParam().gost) {
         const auto& gost = *contents.privateKey.gost;
         ASSERT_EQ(gost.privateValue.size(), 32u);
-        const Bytes paramsA = softtoken::crypto::test::Hex("06072a850302022301");
-        const Bytes hashParams = softtoken::crypto::test::Hex("06072a850302021e01");
+        const Bytes paramsA = crypto::test::Hex("06072a850302022301");
+        const Bytes hashParams = crypto::test::Hex("06072a850302021e01");
         privateKey.insert(privateKey.end(), {fake::Raw(CKA_VALUE, gost.privateValue),
                                              fake::Raw(CKA_GOSTR3410_PARAMS, paramsA),
                                              fake::Raw(CKA_GOSTR3411_PARAMS, hashParams)});

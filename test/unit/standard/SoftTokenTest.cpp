@@ -199,7 +199,7 @@ TEST(StandardEngineOutput, GostWorkInUtilityAndModuleAddsNoOutput)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(softtoken::crypto::test::ReadFile(outputFile), Bytes());
+    EXPECT_EQ(crypto::test::ReadFile(outputFile), Bytes());
 }
 
 }  // namespace

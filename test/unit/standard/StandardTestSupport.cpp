@@ -19,9 +19,9 @@ const KeyFile kKeyFiles[2] = {
 };
 const Bytes kP12Password = {'3', '5', '7'};
 
-softtoken::crypto::Pkcs12Contents ReadKeyFile(const KeyFile& file)
+crypto::Pkcs12Contents ReadKeyFile(const KeyFile& file)
 {
-    return softtoken::crypto::Pkcs12::Parse(ReadFile(ConfFile(file.p12)), kP12Password);
+    return crypto::Pkcs12::Parse(ReadFile(ConfFile(file.p12)), kP12Password);
 }
 
 namespace {
@@ -73,16 +73,16 @@ RequestParts SplitRequest(const Bytes& der)
 bool OpensslVerifies(const Bytes& der, bool gost, std::string* output)
 {
     TempDir dir("standard-test-");
-    softtoken::crypto::test::WriteFile(dir.Path("csr.der"), der);
+    crypto::test::WriteFile(dir.Path("csr.der"), der);
     const std::string command = "openssl req -inform DER -verify -noout -in " + dir.Path("csr.der") +
                                 (gost ? " -engine gost" : "");
-    const int status = softtoken::crypto::test::RunCommand(command, output);
+    const int status = crypto::test::RunCommand(command, output);
     return status == 0 && output->find("verify OK") != std::string::npos;
 }
 
-Bytes TokenSignature(const softtoken::crypto::KeyMaterial& privateKey, CK_MECHANISM_TYPE mechanism, const Bytes& data)
+Bytes TokenSignature(const crypto::KeyMaterial& privateKey, CK_MECHANISM_TYPE mechanism, const Bytes& data)
 {
-    using namespace softtoken::crypto;
+    using namespace crypto;
     switch (mechanism) {
     case CKM_SHA256_RSA_PKCS:
         return Rsa::SignSha256Pkcs1(Rsa::LoadPrivate(*privateKey.rsa), data);
@@ -109,7 +109,7 @@ Bytes Pack(const std::vector<std::string>& strings)
 
 Bytes Sha256DigestInfo(const Bytes& data)
 {
-    Bytes info = softtoken::crypto::test::Hex("3031300d060960864801650304020105000420");
+    Bytes info = crypto::test::Hex("3031300d060960864801650304020105000420");
     unsigned char hash[SHA256_DIGEST_LENGTH];
     SHA256(data.data(), data.size(), hash);
     info.insert(info.end(), hash, hash + sizeof hash);

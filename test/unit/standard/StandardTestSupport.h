@@ -14,10 +14,10 @@
 
 namespace standard_test {
 
-using softtoken::crypto::Bytes;
-using softtoken::crypto::test::ConfFile;
-using softtoken::crypto::test::ReadFile;
-using softtoken::crypto::test::ToHex;
+using crypto::Bytes;
+using crypto::test::ConfFile;
+using crypto::test::ReadFile;
+using crypto::test::ToHex;
 
 struct KeyFile {
     const char* name;   // test name
@@ -30,7 +30,7 @@ inline void PrintTo(const KeyFile& file, std::ostream* out) { *out << file.name;
 extern const KeyFile kKeyFiles[2];
 extern const Bytes kP12Password;  // "357"
 
-softtoken::crypto::Pkcs12Contents ReadKeyFile(const KeyFile& file);
+crypto::Pkcs12Contents ReadKeyFile(const KeyFile& file);
 
 // The to-be-signed part of a DER request as it stands in it, and its signature bytes.
 struct RequestParts {
@@ -46,7 +46,7 @@ bool OpensslVerifies(const Bytes& der, bool gost, std::string* output);
 
 // A signature as a token makes it with this mechanism over data (for the plain mechanisms,
 // data is the DigestInfo or the hash).
-Bytes TokenSignature(const softtoken::crypto::KeyMaterial& privateKey, CK_MECHANISM_TYPE mechanism, const Bytes& data);
+Bytes TokenSignature(const crypto::KeyMaterial& privateKey, CK_MECHANISM_TYPE mechanism, const Bytes& data);
 
 // NUL-terminated strings one after another, as the CSR step packs its lists.
 Bytes Pack(const std::vector<std::string>& strings);

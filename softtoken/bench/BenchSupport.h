@@ -1,0 +1,26 @@
+#pragma once
+// What the benchmark's parts share: the module's function list, timing, and the side-by-side
+// figure of work through the module against the same work in OpenSSL alone.
+#include <p11-kit/pkcs11.h>
+
+#include <functional>
+#include <vector>
+
+namespace bench {
+
+using Bytes = std::vector<unsigned char>;
+
+extern CK_FUNCTION_LIST* f;
+
+// Exits with a message when a call fails: a benchmark has nothing to report then.
+void Check(CK_RV rv, const char* what);
+double Seconds(const std::function<void()>& work);
+// Five alternating rounds, best of each, so that a busy machine weighs on both alike; prints
+// both figures and their ratio (module / OpenSSL).
+void Compare(const char* title, int count, const std::function<void()>& throughModule,
+             const std::function<void()>& directly);
+
+// The families' figures, one per file (bench/<Family>Bench.cpp), each making its keys on
+// the logged-in session, are declared here.
+
+}  // namespace bench

@@ -1,7 +1,0 @@
-#pragma once
-// The byte buffer every crypto-layer interface takes and returns.
-#include <vector>
-
-namespace softtoken::crypto {
-using Bytes = std::vector<unsigned char>;
-}

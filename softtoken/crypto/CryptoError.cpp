@@ -1,7 +1,0 @@
-#include "CryptoError.h"
-
-namespace softtoken::crypto {
-
-CryptoError::CryptoError(CK_RV rv, const std::string& what) : std::runtime_error(what), m_rv(rv) {}
-
-}  // namespace softtoken::crypto

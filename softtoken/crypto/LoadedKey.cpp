@@ -1,9 +1,0 @@
-#include "LoadedKey.h"
-
-#include <openssl/evp.h>
-
-namespace softtoken::crypto {
-
-void LoadedKeyDeleter::operator()(evp_pkey_st* key) const noexcept { EVP_PKEY_free(key); }
-
-}  // namespace softtoken::crypto

@@ -1,0 +1,79 @@
+#pragma once
+// What the operation entries share: starting an operation on a session with its mechanism
+// row and key, finding the active one, ending it unless the call only asked for a length,
+// and handing out outputs by the length protocol.
+#include "entries/EntryGuard.h"
+#include "mechanisms/MechanismTable.h"
+
+#include <utility>
+
+namespace softtoken {
+
+// Ends the operation when the call returns, unless Keep() was called: every failure, and
+// every call that delivered the last output, ends it.
+template <typename Operation>
+class OperationEnd {
+public:
+    explicit OperationEnd(ActiveOperation<Operation>& active) : m_active(active) {}
+    ~OperationEnd() {
+        if (!m_keep) m_active.Reset();
+    }
+    OperationEnd(const OperationEnd&) = delete;
+    OperationEnd& operator=(const OperationEnd&) = delete;
+    void Keep() { m_keep = true; }
+
+private:
+    ActiveOperation<Operation>& m_active;
+    bool m_keep = false;
+};
+
+template <typename Operation>
+ActiveOperation<Operation>& Started(ActiveOperation<Operation>& active) {
+    Require(active.Active(), CKR_OPERATION_NOT_INITIALIZED);
+    return active;
+}
+
+// Starts an operation: the key an Init call names, checked against the mechanism's row for
+// the use (which must have the flag). A key with CKA_ALWAYS_AUTHENTICATE makes the
+// operation wait for a context-specific login.
+template <typename Operation>
+std::pair<const MechanismRow*, Object*> StartWithKey(Module& module, Session& session,
+                                                     ActiveOperation<Operation>& active, const CK_MECHANISM& mechanism,
+                                                     CK_FLAGS needed, CK_OBJECT_HANDLE handle, KeyUse use) {
+    Require(!active.Active(), CKR_OPERATION_ACTIVE);
+    std::shared_ptr<Object> key = module.TokenOf(session).Find(handle);
+    Require(key != nullptr, CKR_KEY_HANDLE_INVALID);
+    const MechanismRow& row = MechanismTable::Require(mechanism, needed);
+    MechanismTable::CheckKey(row, *key, use);
+    active.Reset();
+    active.key = std::move(key);
+    active.needsContextLogin = active.key->Class() == CKO_PRIVATE_KEY && active.key->Bool(CKA_ALWAYS_AUTHENTICATE);
+    return {&row, active.key.get()};
+}
+
+// Adds an object a call made: a session object belongs to the session, a token object needs
+// a read-write one.
+inline CK_OBJECT_HANDLE AddForSession(Module& module, Session& session, Object object) {
+    if (object.IsTokenObject()) Require(session.IsReadWrite(), CKR_SESSION_READ_ONLY);
+    else object.owner = session.Handle();
+    return module.TokenOf(session).Add(std::move(object));
+}
+
+// Gives the caller an output by the length protocol. The output is computed once: while
+// the caller's buffer is missing or short it stays pending for the next call of the same
+// kind. True when the caller received it.
+template <typename Operation, typename Compute>
+bool GiveOutput(ActiveOperation<Operation>& active, typename ActiveOperation<Operation>::Call call, Compute compute,
+                CK_BYTE_PTR out, CK_ULONG_PTR outLength, CK_RV& rv) {
+    if (active.pendingCall != call) {
+        active.DropPending();
+        active.pending = compute();
+        active.pendingCall = call;
+    }
+    rv = ToCaller(active.pending, out, outLength);
+    if (out == nullptr || rv != CKR_OK) return false;
+    active.DropPending();
+    return true;
+}
+
+}  // namespace softtoken

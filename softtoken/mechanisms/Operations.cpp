@@ -1,0 +1,22 @@
+#include "mechanisms/CipherOperation.h"
+#include "mechanisms/SignOperation.h"
+#include "store/StoreCipher.h"
+
+namespace softtoken {
+
+CK_RV SignOperation::Verify(const Bytes& signature) {
+    if (signature.size() != ResultLength()) return CKR_SIGNATURE_LEN_RANGE;
+    Bytes expected = Final();
+    const bool same = StoreCipher::EqualConstantTime(expected, signature);
+    StoreCipher::Wipe(expected);
+    return same ? CKR_OK : CKR_SIGNATURE_INVALID;
+}
+
+Bytes CipherOperation::OneShot(const unsigned char* data, size_t length) {
+    Bytes out = Update(data, length);
+    const Bytes last = Final();
+    out.insert(out.end(), last.begin(), last.end());
+    return out;
+}
+
+}  // namespace softtoken

@@ -1,0 +1,8 @@
+// The Aes family's mechanisms.
+#include "mechanisms/MechanismTable.h"
+
+namespace softtoken {
+
+MechanismRows AesMechanisms() { return {nullptr, 0}; }
+
+}  // namespace softtoken
