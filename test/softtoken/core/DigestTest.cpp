@@ -9,15 +9,6 @@
 namespace softtoken_test {
 namespace {
 
-Bytes Hex(const std::string& text) {
-    Bytes out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
 const std::string k448Bits = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
 const std::string kMillionA(1000000, 'a');
 
