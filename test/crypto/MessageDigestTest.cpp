@@ -27,8 +27,6 @@ struct DigestCase {
 };
 
 const DigestCase kDigestCases[] = {
-    {"SHA1", "abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
-    {"SHA256", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
     {"SHA384", "", "38b060a751ac96384cd9327eb1b1e36a21fdb71114be07434c0cc7bf63f6e1da274edebfe76f65fbd51ad2f14898b95b"},
     {"md_gost12_256", kGostM1, "9d151eefd8590b89daa6ba6cb74af9275dd051026bb149a452fd84e5e57b5500"},
     {"md_gost12_512", kGostM1,
@@ -58,14 +56,14 @@ INSTANTIATE_TEST_SUITE_P(Digests, MessageDigestKnownAnswer, ::testing::ValuesIn(
 TEST(MessageDigestTest, AnyEvpDigestWithItsEngine) {
     MessageDigest sha384(EVP_sha384(), nullptr);
     sha384.Update(nullptr, 0);
-    EXPECT_EQ(kDigestCases[2].digest, ToHex(sha384.Final()));
+    EXPECT_EQ(kDigestCases[0].digest, ToHex(sha384.Final()));
 
     auto lock = GostEngine::Lock();
     ENGINE* gost = GostEngine::Get();
     MessageDigest streebog(ENGINE_get_digest(gost, NID_id_GostR3411_2012_256), gost);
     const Bytes message = Text(kGostM1);
     streebog.Update(message.data(), message.size());
-    EXPECT_EQ(kDigestCases[3].digest, ToHex(streebog.Final()));
+    EXPECT_EQ(kDigestCases[1].digest, ToHex(streebog.Final()));
 }
 
 TEST(MessageDigestTest, FinishedContextsAndUnknownNamesThrow) {
@@ -94,8 +92,6 @@ struct HmacCase {
 void PrintTo(const HmacCase& c, std::ostream* out) { *out << c.name; }
 
 const HmacCase kHmacCases[] = {
-    {"RFC 4231 case 2", "SHA256", Text("Jefe"), Text("what do ya want for nothing?"),
-     "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
     {"GOST R 34.11-2012 HMAC example", "md_gost12_256", Hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"),
      Hex("0126bdb87800af214341456563780100"), "a1aa5f7de402d7b3d323f2991c8d4534013137010a83754fd0af6d7cd4922ed9"},
     // An empty key is a valid HMAC key: its pads alone.
