@@ -71,7 +71,7 @@ protected:
     }
 
     // Updates in pieces that grow from 1 byte by a prime step, so they cross block edges unevenly.
-    CK_RV DigestInParts(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE type, const Bytes& data, Bytes& digest) {
+    CK_RV DigestInPieces(CK_SESSION_HANDLE session, CK_MECHANISM_TYPE type, const Bytes& data, Bytes& digest) {
         CK_MECHANISM mechanism = {type, nullptr, 0};
         CK_RV rv = f->C_DigestInit(session, &mechanism);
         Bytes input = data;
@@ -103,7 +103,7 @@ protected:
     }
 };
 
-TEST_F(DigestTest, KnownAnswersInOnePieceAndInParts) {
+TEST_F(DigestTest, KnownAnswersInOnePieceAndInPieces) {
     CK_SESSION_HANDLE session = Open(false);
     for (const DigestCase& test : kDigestCases) {
         SCOPED_TRACE(std::to_string(test.mechanism) + " over " + std::to_string(test.message.size()) + " bytes");
@@ -111,7 +111,7 @@ TEST_F(DigestTest, KnownAnswersInOnePieceAndInParts) {
         Bytes digest;
         EXPECT_RV(CKR_OK, Digest(session, test.mechanism, message, digest));
         EXPECT_EQ(expected, digest);
-        EXPECT_RV(CKR_OK, DigestInParts(session, test.mechanism, message, digest));
+        EXPECT_RV(CKR_OK, DigestInPieces(session, test.mechanism, message, digest));
         EXPECT_EQ(expected, digest);
     }
 }
@@ -122,16 +122,16 @@ TEST_F(DigestTest, LengthProtocolKeepsTheOperationUntilTheDigestIsTaken) {
     Bytes data = Text("abc"), digest(47);
     const Bytes expected = Hex(kDigestCases[12].digest);  // SHA-384 of "abc"
     struct Step {
-        bool multiPart;
+        bool severalCalls;
     };
     for (Step step : {Step{false}, Step{true}}) {
-        SCOPED_TRACE(step.multiPart ? "C_DigestFinal" : "C_Digest");
+        SCOPED_TRACE(step.severalCalls ? "C_DigestFinal" : "C_Digest");
         ASSERT_RV(CKR_OK, f->C_DigestInit(session, &mechanism));
-        if (step.multiPart) {
+        if (step.severalCalls) {
             ASSERT_RV(CKR_OK, f->C_DigestUpdate(session, data.data(), data.size()));
         }
         auto call = [&](CK_BYTE_PTR out, CK_ULONG_PTR length) {
-            return step.multiPart ? f->C_DigestFinal(session, out, length)
+            return step.severalCalls ? f->C_DigestFinal(session, out, length)
                                   : f->C_Digest(session, data.data(), data.size(), out, length);
         };
         CK_ULONG length = 0;

@@ -163,7 +163,7 @@ protected:
     }
 
     // Signs in pieces of 1, 2, 3, ... bytes, then asks for the length before taking the MAC.
-    CK_RV SignInParts(CK_SESSION_HANDLE session, CK_MECHANISM mechanism, CK_OBJECT_HANDLE key, const Bytes& data,
+    CK_RV SignInPieces(CK_SESSION_HANDLE session, CK_MECHANISM mechanism, CK_OBJECT_HANDLE key, const Bytes& data,
                       Bytes& mac) {
         CK_RV rv = f->C_SignInit(session, &mechanism, key);
         Bytes input = data;
@@ -177,7 +177,7 @@ protected:
         return rv;
     }
 
-    CK_RV VerifyInParts(CK_SESSION_HANDLE session, CK_MECHANISM mechanism, CK_OBJECT_HANDLE key,
+    CK_RV VerifyInPieces(CK_SESSION_HANDLE session, CK_MECHANISM mechanism, CK_OBJECT_HANDLE key,
                         const Bytes& data, const Bytes& mac) {
         CK_RV rv = f->C_VerifyInit(session, &mechanism, key);
         Bytes input = data, value = mac;
@@ -194,7 +194,7 @@ protected:
     }
 };
 
-TEST_F(HmacTest, KnownAnswersInOnePieceAndInParts) {
+TEST_F(HmacTest, KnownAnswersInOnePieceAndInPieces) {
     CK_SESSION_HANDLE session = LoginUser();
     for (const MacCase& test : kMacCases) {
         SCOPED_TRACE(test.name);
@@ -207,14 +207,14 @@ TEST_F(HmacTest, KnownAnswersInOnePieceAndInParts) {
         Bytes mac;
         EXPECT_RV(CKR_OK, Sign(session, mechanism, key, test.data, mac));
         EXPECT_EQ(expected, mac);
-        EXPECT_RV(CKR_OK, SignInParts(session, mechanism, key, test.data, mac));
+        EXPECT_RV(CKR_OK, SignInPieces(session, mechanism, key, test.data, mac));
         EXPECT_EQ(expected, mac);
         EXPECT_RV(CKR_OK, Verify(session, mechanism, key, test.data, expected));
-        EXPECT_RV(CKR_OK, VerifyInParts(session, mechanism, key, test.data, expected));
+        EXPECT_RV(CKR_OK, VerifyInPieces(session, mechanism, key, test.data, expected));
         Bytes wrong = expected;
         wrong.back() ^= 0x01;
         EXPECT_RV(CKR_SIGNATURE_INVALID, Verify(session, mechanism, key, test.data, wrong));
-        EXPECT_RV(CKR_SIGNATURE_INVALID, VerifyInParts(session, mechanism, key, test.data, wrong));
+        EXPECT_RV(CKR_SIGNATURE_INVALID, VerifyInPieces(session, mechanism, key, test.data, wrong));
         wrong.pop_back();
         EXPECT_RV(CKR_SIGNATURE_LEN_RANGE, Verify(session, mechanism, key, test.data, wrong));
     }
