@@ -25,7 +25,7 @@ struct Step {
 struct Case {
     const char* name;
     std::vector<Step> steps;
-    bool multiPart = false;   // RSA decryption has no multi-part form
+    bool inPieces = false;   // C_SignUpdate and C_SignFinal: RSA decryption has no such form
     bool keyAsks = true;      // the key has CKA_ALWAYS_AUTHENTICATE
 };
 
@@ -54,12 +54,12 @@ const Case kCases[] = {
     {"LogoutEndsTheWaitingOperation",
      {{Act::Init, CKR_OK}, {Act::Logout, CKR_OK}, {Act::ContextLogin, CKR_OPERATION_NOT_INITIALIZED},
       {Act::OneShot, CKR_OPERATION_NOT_INITIALIZED}}},
-    {"EveryPartWaits",
+    {"EachUpdateAndTheFinalWait",
      {{Act::Init, CKR_OK}, {Act::Update, CKR_USER_NOT_LOGGED_IN}, {Act::Final, CKR_USER_NOT_LOGGED_IN},
       {Act::ContextLogin, CKR_OK}, {Act::Update, CKR_OK}, {Act::Update, CKR_OK}, {Act::Final, CKR_OK},
       {Act::Final, CKR_OPERATION_NOT_INITIALIZED}},
      true},
-    {"PartsOfTheNextOperationNeedANewLogin",
+    {"UpdatesOfTheNextOperationNeedANewLogin",
      {{Act::Init, CKR_OK}, {Act::ContextLogin, CKR_OK}, {Act::Update, CKR_OK}, {Act::Final, CKR_OK},
       {Act::Init, CKR_OK}, {Act::Update, CKR_USER_NOT_LOGGED_IN}},
      true},
@@ -122,7 +122,7 @@ class AlwaysAuthenticateCases : public AlwaysAuthenticateTest,
 // checked: signatures verify with the public key, decryptions give the plain text back.
 TEST_P(AlwaysAuthenticateCases, Steps) {
     const auto& [use, testCase] = GetParam();
-    if (use == Use::Decrypt && testCase.multiPart) GTEST_SKIP() << "RSA decryption comes in one piece";
+    if (use == Use::Decrypt && testCase.inPieces) GTEST_SKIP() << "RSA decryption comes in one piece";
     if (use == Use::Decrypt && !HasRsaDecryption()) GTEST_SKIP() << "no RSA decryption";
     const CK_SESSION_HANDLE sessions[2] = {LoginUser(), Open()};
     const KeyPair pair = Generate(sessions[0], testCase.keyAsks);
