@@ -8,13 +8,6 @@
 
 namespace softtoken_test {
 
-inline Bytes Hex(const std::string& text) {
-    Bytes out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 class CipherTest : public SoftTokenTest {
 protected:
     // A session key of the type and value that may encrypt, decrypt, wrap, unwrap, sign and
