@@ -283,6 +283,7 @@ using Family = void (*)(CK_SESSION_HANDLE);
 // Every family's figures (bench/<Family>Bench.cpp), in the order they print.
 const std::vector<Family> kFamilies = {
     DigestBench,
+    AesBench,
 };
 
 }  // namespace

@@ -192,6 +192,7 @@ TEST_F(SoftTokenTest, MechanismsListExactlyWhatIsImplemented) {
         CK_ULONG min, max;
         CK_FLAGS flags;
     };
+    constexpr CK_FLAGS kCipher = CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP;
     const Expected expected[] = {
         {CKM_RSA_PKCS_KEY_PAIR_GEN, 1024, 4096, CKF_GENERATE_KEY_PAIR},
         {CKM_RSA_PKCS, 1024, 4096, CKF_SIGN | CKF_VERIFY},
@@ -217,6 +218,27 @@ TEST_F(SoftTokenTest, MechanismsListExactlyWhatIsImplemented) {
         {CKM_SHA512_HMAC, 1, 512, CKF_SIGN | CKF_VERIFY},
         {CKM_SHA512_HMAC_GENERAL, 1, 512, CKF_SIGN | CKF_VERIFY},
         {CKM_GENERIC_SECRET_KEY_GEN, 8, 4096, CKF_GENERATE},
+        // AES and DES: key sizes in bytes.
+        {CKM_AES_KEY_GEN, 16, 32, CKF_GENERATE},
+        {CKM_AES_ECB, 16, 32, kCipher},
+        {CKM_AES_CBC, 16, 32, kCipher},
+        {CKM_AES_CBC_PAD, 16, 32, kCipher},
+        {CKM_AES_CTR, 16, 32, kCipher},
+        {CKM_AES_GCM, 16, 32, kCipher},
+        {CKM_AES_CMAC, 16, 32, CKF_SIGN | CKF_VERIFY},
+        {CKM_AES_CMAC_GENERAL, 16, 32, CKF_SIGN | CKF_VERIFY},
+        {CKM_AES_KEY_WRAP, 16, 32, kCipher},
+        {CKM_AES_KEY_WRAP_PAD, 16, 32, kCipher},
+        {CKM_DES_KEY_GEN, 8, 8, CKF_GENERATE},
+        {CKM_DES_ECB, 8, 8, kCipher},
+        {CKM_DES_CBC, 8, 8, kCipher},
+        {CKM_DES_CBC_PAD, 8, 8, kCipher},
+        {CKM_DES3_KEY_GEN, 24, 24, CKF_GENERATE},
+        {CKM_DES3_ECB, 24, 24, kCipher},
+        {CKM_DES3_CBC, 24, 24, kCipher},
+        {CKM_DES3_CBC_PAD, 24, 24, kCipher},
+        {CKM_DES3_CMAC, 24, 24, CKF_SIGN | CKF_VERIFY},
+        {CKM_DES3_CMAC_GENERAL, 24, 24, CKF_SIGN | CKF_VERIFY},
     };
     ASSERT_EQ(std::size(expected), count);
     for (const Expected& e : expected) {
