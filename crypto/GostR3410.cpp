@@ -33,6 +33,8 @@ Bytes GostR3410::DefaultParamsOid() { return Der::OidDer("1.2.643.2.2.35.1"); }
 
 Bytes GostR3410::DefaultHashParamsOid() { return Der::OidDer("1.2.643.2.2.30.1"); }
 
+Bytes GostR3410::HashParamsOid(GostKind kind) { return Der::OidDer(GostKeys::HashOid(kind)); }
+
 size_t GostR3410::HashLength(GostKind kind) { return GostKeys::PrivateLength(kind); }
 
 size_t GostR3410::SignatureLength(GostKind kind) { return 2 * GostKeys::PrivateLength(kind); }

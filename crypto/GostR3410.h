@@ -16,6 +16,8 @@ public:
     // DER of 1.2.643.2.2.35.1 (CryptoPro-A) and of hash parameters 1.2.643.2.2.30.1.
     static Bytes DefaultParamsOid();
     static Bytes DefaultHashParamsOid();
+    // DER of the hash parameters OID a kind's keys record (CKA_GOSTR3411_PARAMS).
+    static Bytes HashParamsOid(GostKind kind);
     // The hash length a kind signs (32 or 64) and its signature length (64 or 128).
     static size_t HashLength(GostKind kind);
     static size_t SignatureLength(GostKind kind);

@@ -47,6 +47,11 @@ Object KeyFromValue(Object::Map attributes, const Bytes& value, CK_OBJECT_CLASS 
     Require(key.Has(CKA_KEY_TYPE), CKR_TEMPLATE_INCOMPLETE);
     Require(key.Class() == CKO_SECRET_KEY || key.Class() == CKO_PRIVATE_KEY, CKR_TEMPLATE_INCONSISTENT);
     Require(!key.Has(CKA_VALUE), CKR_TEMPLATE_INCONSISTENT);
+    const KeyTypeRow* row = KeyTypes::Find(key.Class(), key.KeyType());
+    if (key.Class() == CKO_PRIVATE_KEY) Require(row != nullptr && row->fromPkcs8 != nullptr, CKR_TEMPLATE_INCONSISTENT);
+    // The template is completed as for a key made here before the value goes in (the value is
+    // not a template attribute then); the key type's check runs again with the value.
+    ObjectPolicy::Complete(key, ObjectPolicy::Origin::Generate);
     if (key.Class() == CKO_SECRET_KEY) {
         Bytes secret = value;
         if (key.Has(CKA_VALUE_LEN)) {
@@ -56,11 +61,9 @@ Object KeyFromValue(Object::Map attributes, const Bytes& value, CK_OBJECT_CLASS 
         }
         key.Set(CKA_VALUE, std::move(secret));
     } else {
-        const KeyTypeRow* row = KeyTypes::Find(key.Class(), key.KeyType());
-        Require(row != nullptr && row->fromPkcs8 != nullptr, CKR_TEMPLATE_INCONSISTENT);
         row->fromPkcs8(value, key);
     }
-    ObjectPolicy::Complete(key, ObjectPolicy::Origin::Generate);
+    if (row != nullptr && row->check != nullptr) row->check(key);
     key.SetBool(CKA_LOCAL, false);
     key.SetBool(CKA_ALWAYS_SENSITIVE, false);
     key.SetBool(CKA_NEVER_EXTRACTABLE, false);
