@@ -16,7 +16,8 @@ namespace {
 using Algorithm = GostDigest::Algorithm;
 
 // RFC 6986 section 10 (GOST R 34.11-2012 examples M1 and M2; M2 is CP1251 text), and
-// RFC 5831 section 7.3.2 (GOST R 34.11-94, CryptoPro hash parameters, the ones the engine has).
+// RFC 5831 section 7.3.2 (GOST R 34.11-94, CryptoPro hash parameters, the ones the engine has),
+// and the empty message (the widely published GOST R 34.11-2012 values).
 const std::string kM1 = "012345678901234567890123456789012345678901234567890123456789012";
 const std::string kM2Hex =
     "d1e520e2e5f2f0e82c20d1f2f0e8e1eee6e820e2edf3f6e82c20e2e5fef2fa20f120eceef0ff20f1f2f0e5ebe0ece820ede020"
@@ -38,6 +39,10 @@ const DigestCase kDigestCases[] = {
     {"M2_512", Algorithm::R3411_2012_512, "",
      "1e88e62226bfca6f9994f1f2d51569e0daf8475a3b0fe61a5300eee46d961376035fe83549ada2b8620fcd7c496ce5b33f0cb9dddc2b6460"
      "143b03dabac9fb28"},
+    {"Empty_256", Algorithm::R3411_2012_256, "", "3f539a213e97c802cc229d474c6aa32a825a360b2a933a949fd925208d9ce1bb"},
+    {"Empty_512", Algorithm::R3411_2012_512, "",
+     "8e945da209aa869f0455928529bcae4679e9873ab707b55315f56ceb98bef0a7362f715528356ee83cda5f2aac4c6ad2ba3a715c1bcd81cb"
+     "8e9f90bf4c1c1a8a"},
     {"Gost94_a", Algorithm::R3411_94, "a", "e74c52dd282183bf37af0079c9f78055715a103f17e3133ceff1aacf2f403011"},
     {"Gost94_abc", Algorithm::R3411_94, "abc", "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c"},
     {"Gost94_digest", Algorithm::R3411_94, "message digest",
