@@ -1,10 +1,10 @@
 // The GOST family: GOST R 34.10-2001 and 34.10-2012 key pairs and signatures, GOST R 34.11-94
 // and 34.11-2012 digests, GOST 28147-89 keys, MAC and encryption.
 #include "mechanisms/MechanismTable.h"
+#include "mechanisms/digest/DigestOperation.h"
 #include "mechanisms/gost/Gost28147Encryption.h"
 #include "mechanisms/gost/Gost28147Mac.h"
 #include "mechanisms/gost/GostConstants.h"
-#include "mechanisms/gost/GostDigestOperation.h"
 #include "mechanisms/gost/GostR3410Signature.h"
 #include "objects/KeyAccess.h"
 #include "objects/KeyFactory.h"
@@ -16,7 +16,6 @@ namespace softtoken {
 namespace {
 
 using crypto::GostKind;
-using Algorithm = crypto::GostDigest::Algorithm;
 
 std::unique_ptr<SignOperation> Signature(const CK_MECHANISM& mechanism, Object& key, KeyUse use) {
     softtoken::Require(mechanism.ulParameterLen == 0, CKR_MECHANISM_PARAM_INVALID);
@@ -39,17 +38,17 @@ std::unique_ptr<SignOperation> Digest94(const CK_MECHANISM& mechanism) {
         const Bytes params(der, der + mechanism.ulParameterLen);
         softtoken::Require(params == crypto::GostR3410::DefaultHashParamsOid(), CKR_MECHANISM_PARAM_INVALID);
     }
-    return std::make_unique<GostDigestOperation>(Algorithm::R3411_94);
+    return std::make_unique<DigestOperation>("md_gost94");
 }
 
 std::unique_ptr<SignOperation> Digest2012_256(const CK_MECHANISM& mechanism) {
     softtoken::Require(mechanism.ulParameterLen == 0, CKR_MECHANISM_PARAM_INVALID);
-    return std::make_unique<GostDigestOperation>(Algorithm::R3411_2012_256);
+    return std::make_unique<DigestOperation>("md_gost12_256");
 }
 
 std::unique_ptr<SignOperation> Digest2012_512(const CK_MECHANISM& mechanism) {
     softtoken::Require(mechanism.ulParameterLen == 0, CKR_MECHANISM_PARAM_INVALID);
-    return std::make_unique<GostDigestOperation>(Algorithm::R3411_2012_512);
+    return std::make_unique<DigestOperation>("md_gost12_512");
 }
 
 // The value of an attribute both templates agree on (empty when neither names one).

@@ -7,24 +7,22 @@
 namespace softtoken {
 namespace {
 
-using Algorithm = crypto::GostDigest::Algorithm;
 using crypto::GostKind;
 
 // The kind of key a mechanism signs with, and the hash it makes first (none for the raw ones).
 struct Pairing {
     CK_MECHANISM_TYPE mechanism;
-    bool hashes;
-    Algorithm algorithm;
+    const char* digest;  // the engine's digest name; null: the caller passes the hash
     GostKind kinds[2];
 };
 
 constexpr Pairing kPairings[] = {
-    {CKM_GOSTR3410, false, Algorithm::R3411_94, {GostKind::R2001, GostKind::R2012_256}},
-    {CKM_GOSTR3410_512, false, Algorithm::R3411_94, {GostKind::R2012_512, GostKind::R2012_512}},
-    {CKM_GOSTR3410_WITH_GOSTR3411, true, Algorithm::R3411_94, {GostKind::R2001, GostKind::R2001}},
-    {CKM_GOSTR3410_WITH_GOSTR3411_12_256, true, Algorithm::R3411_2012_256,
+    {CKM_GOSTR3410, nullptr, {GostKind::R2001, GostKind::R2012_256}},
+    {CKM_GOSTR3410_512, nullptr, {GostKind::R2012_512, GostKind::R2012_512}},
+    {CKM_GOSTR3410_WITH_GOSTR3411, "md_gost94", {GostKind::R2001, GostKind::R2001}},
+    {CKM_GOSTR3410_WITH_GOSTR3411_12_256, "md_gost12_256",
      {GostKind::R2012_256, GostKind::R2012_256}},
-    {CKM_GOSTR3410_WITH_GOSTR3411_12_512, true, Algorithm::R3411_2012_512,
+    {CKM_GOSTR3410_WITH_GOSTR3411_12_512, "md_gost12_512",
      {GostKind::R2012_512, GostKind::R2012_512}},
 };
 
@@ -44,7 +42,7 @@ GostR3410Signature::GostR3410Signature(CK_MECHANISM_TYPE mechanism, Object& key,
         if (verify) KeyAccess::GostPublic(m_key);
         else KeyAccess::GostPrivate(m_key);
     });
-    if (pairing.hashes) m_digest = std::make_unique<crypto::GostDigest>(pairing.algorithm);
+    if (pairing.digest) m_digest = std::make_unique<crypto::MessageDigest>(pairing.digest);
 }
 
 bool GostR3410Signature::AllowsMultiPart() const { return m_digest != nullptr; }

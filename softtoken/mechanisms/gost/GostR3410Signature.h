@@ -5,7 +5,7 @@
 // with 2012 keys of the hash's size (CKM_GOSTR3410_WITH_GOSTR3411_12_256 and _12_512).
 #include "mechanisms/SignOperation.h"
 #include "objects/Object.h"
-#include "crypto/GostDigest.h"
+#include "crypto/MessageDigest.h"
 #include "crypto/GostKey.h"
 
 #include <memory>
@@ -28,7 +28,7 @@ private:
 
     Object& m_key;
     crypto::GostKind m_kind;
-    std::unique_ptr<crypto::GostDigest> m_digest;  // null: the caller passes the hash
+    std::unique_ptr<crypto::MessageDigest> m_digest;  // null: the caller passes the hash
     Bytes m_hash;
 };
 
