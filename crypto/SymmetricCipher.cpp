@@ -89,32 +89,50 @@ void SymmetricCipher::AddAuthenticated(const Bytes& data) {
         ThrowCrypto(CKR_FUNCTION_FAILED, "cannot add authenticated data");
 }
 
+void SymmetricCipher::CheckInput(size_t length) const {
+    if (length > kMaxInput) ThrowCrypto(m_context->encrypt ? CKR_DATA_LEN_RANGE : CKR_ENCRYPTED_DATA_LEN_RANGE, "input too long");
+}
+
 Bytes SymmetricCipher::Update(const unsigned char* data, size_t length) {
     if (length == 0) return {};
-    if (length > kMaxInput) ThrowCrypto(m_context->encrypt ? CKR_DATA_LEN_RANGE : CKR_ENCRYPTED_DATA_LEN_RANGE, "input too long");
+    CheckInput(length);
     // Room for a block held back from earlier pieces and for the eight bytes key wrap adds.
     Bytes out(length + 2 * BlockSize() + 16);
-    int written = 0;
-    if (EVP_CipherUpdate(m_context->ctx.get(), out.data(), &written, data, static_cast<int>(length)) != 1 || written < 0)
-        ThrowCrypto(m_context->encrypt ? CKR_FUNCTION_FAILED : CKR_ENCRYPTED_DATA_INVALID, "cipher update failed");
-    out.resize(static_cast<size_t>(written));
+    out.resize(UpdateInto(data, length, out.data()));
     return out;
+}
+
+size_t SymmetricCipher::UpdateInto(const unsigned char* data, size_t length, unsigned char* out) {
+    if (length == 0) return 0;
+    CheckInput(length);
+    int written = 0;
+    if (EVP_CipherUpdate(m_context->ctx.get(), out, &written, data, static_cast<int>(length)) != 1 || written < 0)
+        ThrowCrypto(m_context->encrypt ? CKR_FUNCTION_FAILED : CKR_ENCRYPTED_DATA_INVALID, "cipher update failed");
+    return static_cast<size_t>(written);
 }
 
 Bytes SymmetricCipher::Final() {
     Bytes out(2 * BlockSize() + 16);
-    int written = 0;
-    if (EVP_CipherFinal_ex(m_context->ctx.get(), out.data(), &written) != 1 || written < 0)
-        ThrowCrypto(m_context->encrypt ? CKR_DATA_LEN_RANGE : CKR_ENCRYPTED_DATA_INVALID, "cipher final failed");
-    out.resize(static_cast<size_t>(written));
+    out.resize(FinalInto(out.data()));
     return out;
+}
+
+size_t SymmetricCipher::FinalInto(unsigned char* out) {
+    int written = 0;
+    if (EVP_CipherFinal_ex(m_context->ctx.get(), out, &written) != 1 || written < 0)
+        ThrowCrypto(m_context->encrypt ? CKR_DATA_LEN_RANGE : CKR_ENCRYPTED_DATA_INVALID, "cipher final failed");
+    return static_cast<size_t>(written);
 }
 
 Bytes SymmetricCipher::Tag(size_t length) {
     Bytes tag(length);
-    if (EVP_CIPHER_CTX_ctrl(m_context->ctx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(length), tag.data()) != 1)
-        ThrowCrypto(CKR_FUNCTION_FAILED, "cannot read the tag");
+    TagInto(length, tag.data());
     return tag;
+}
+
+void SymmetricCipher::TagInto(size_t length, unsigned char* out) {
+    if (EVP_CIPHER_CTX_ctrl(m_context->ctx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(length), out) != 1)
+        ThrowCrypto(CKR_FUNCTION_FAILED, "cannot read the tag");
 }
 
 void SymmetricCipher::ExpectTag(const Bytes& tag) {

@@ -26,13 +26,19 @@ public:
     // GCM: data that is authenticated, not encrypted; before the first Update.
     void AddAuthenticated(const Bytes& data);
     Bytes Update(const unsigned char* data, size_t length);
+    // The same into out, which has room for length plus two blocks and 16 bytes (stream modes
+    // such as GCM write exactly length); the count written.
+    size_t UpdateInto(const unsigned char* data, size_t length, unsigned char* out);
     // Failed decryption (bad padding, wrong tag, failed unwrap): CKR_ENCRYPTED_DATA_INVALID.
     Bytes Final();
+    size_t FinalInto(unsigned char* out);  // out has room for two blocks and 16 bytes
     // GCM: the tag of an encryption after Final; the tag a decryption expects before Final.
     Bytes Tag(size_t length);
+    void TagInto(size_t length, unsigned char* out);
     void ExpectTag(const Bytes& tag);
 
 private:
+    void CheckInput(size_t length) const;  // CKR_DATA_LEN_RANGE or CKR_ENCRYPTED_DATA_LEN_RANGE
     struct Context;
     std::unique_ptr<Context> m_context;
 };

@@ -32,6 +32,23 @@ Bytes AesGcmOperation::Final() {
     });
 }
 
+// Encryption only: GCM's output is exactly its input and the tag.
+size_t AesGcmOperation::OneShotBound(size_t length) const {
+    if (!m_encrypt || length > crypto::SymmetricCipher::kMaxInput) return 0;
+    return length + m_tagLength;
+}
+
+size_t AesGcmOperation::OneShotInto(const unsigned char* data, size_t length, unsigned char* out) {
+    if (!m_encrypt) return CipherOperation::OneShotInto(data, length, out);
+    return MechanismParameters::Crypto([&] {
+        // A stream mode: Update writes exactly its input, Final nothing.
+        const size_t written = m_cipher.UpdateInto(data, length, out);
+        Require(written == length && m_cipher.Final().empty(), CKR_FUNCTION_FAILED);
+        m_cipher.TagInto(m_tagLength, out + written);
+        return written + m_tagLength;
+    });
+}
+
 Bytes AesGcmOperation::FinalDecrypt() {
     Require(m_encrypted.size() >= m_tagLength, CKR_ENCRYPTED_DATA_LEN_RANGE);
     const size_t textLength = m_encrypted.size() - m_tagLength;

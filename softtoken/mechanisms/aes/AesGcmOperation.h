@@ -17,6 +17,8 @@ public:
 
     Bytes Update(const unsigned char* data, size_t length) override;
     Bytes Final() override;
+    size_t OneShotBound(size_t length) const override;
+    size_t OneShotInto(const unsigned char* data, size_t length, unsigned char* out) override;
 
 private:
     Bytes FinalDecrypt();

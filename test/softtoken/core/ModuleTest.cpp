@@ -1,6 +1,7 @@
 // The library as a whole: initialisation rules, the function list, slots, token and
 // mechanism information, and argument checks in the standard's order.
 #include "SoftTokenFixture.h"
+#include "mechanisms/gost/GostConstants.h"
 
 #include <cstring>
 #include <filesystem>
@@ -239,6 +240,17 @@ TEST_F(SoftTokenTest, MechanismsListExactlyWhatIsImplemented) {
         {CKM_DES3_CBC_PAD, 24, 24, kCipher},
         {CKM_DES3_CMAC, 24, 24, CKF_SIGN | CKF_VERIFY},
         {CKM_DES3_CMAC_GENERAL, 24, 24, CKF_SIGN | CKF_VERIFY},
+        // GOST
+        {softtoken::CKM_GOSTR3410_WITH_GOSTR3411_12_256, 256, 256, CKF_SIGN | CKF_VERIFY},
+        {softtoken::CKM_GOSTR3410_512_KEY_PAIR_GEN, 512, 512, CKF_GENERATE_KEY_PAIR},
+        {softtoken::CKM_GOSTR3410_512, 512, 512, CKF_SIGN | CKF_VERIFY},
+        {softtoken::CKM_GOSTR3410_WITH_GOSTR3411_12_512, 512, 512, CKF_SIGN | CKF_VERIFY},
+        {CKM_GOSTR3411, 0, 0, CKF_DIGEST},
+        {softtoken::CKM_GOSTR3411_12_256, 0, 0, CKF_DIGEST},
+        {softtoken::CKM_GOSTR3411_12_512, 0, 0, CKF_DIGEST},
+        {CKM_GOST28147_ECB, 32, 32, CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP},
+        {CKM_GOST28147, 32, 32, CKF_ENCRYPT | CKF_DECRYPT},
+        {softtoken::CKM_NIMB_GOST28147_CNT, 32, 32, CKF_ENCRYPT | CKF_DECRYPT},
     };
     ASSERT_EQ(std::size(expected), count);
     for (const Expected& e : expected) {
