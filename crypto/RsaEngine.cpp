@@ -7,6 +7,9 @@
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace crypto {
 namespace {
 
@@ -48,36 +51,68 @@ EVP_MD* MakeDigest(int nid, int signatureNid, int size, int blockSize) {
     return md;
 }
 
-EVP_MD* g_sha1 = nullptr;
-EVP_MD* g_sha256 = nullptr;
+// The engine's digests, by PKCS#11 digest mechanism and NID.
+struct EngineDigest {
+    CK_MECHANISM_TYPE mechanism;
+    int nid;
+    EVP_MD* md;
+};
+
+EngineDigest g_digests[] = {{CKM_SHA_1, NID_sha1, nullptr},
+                            {CKM_SHA224, NID_sha224, nullptr},
+                            {CKM_SHA256, NID_sha256, nullptr},
+                            {CKM_SHA384, NID_sha384, nullptr},
+                            {CKM_SHA512, NID_sha512, nullptr}};
+
+const int kDigestNids[] = {NID_sha1, NID_sha224, NID_sha256, NID_sha384, NID_sha512};
 
 int Digests(ENGINE*, const EVP_MD** digest, const int** nids, int nid) {
-    static const int kNids[] = {NID_sha1, NID_sha256};
     if (digest == nullptr) {
-        *nids = kNids;
-        return 2;
+        *nids = kDigestNids;
+        return static_cast<int>(std::size(kDigestNids));
     }
-    *digest = nid == NID_sha1 ? g_sha1 : nid == NID_sha256 ? g_sha256 : nullptr;
+    *digest = nullptr;
+    for (const EngineDigest& d : g_digests)
+        if (d.nid == nid) *digest = d.md;
     return *digest != nullptr ? 1 : 0;
+}
+
+void MakeDigests() {
+    g_digests[0].md = MakeDigest<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final>(NID_sha1, NID_sha1WithRSAEncryption,
+                                                                              SHA_DIGEST_LENGTH, SHA_CBLOCK);
+    g_digests[1].md = MakeDigest<SHA256_CTX, SHA224_Init, SHA224_Update, SHA224_Final>(
+        NID_sha224, NID_sha224WithRSAEncryption, SHA224_DIGEST_LENGTH, SHA256_CBLOCK);
+    g_digests[2].md = MakeDigest<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(
+        NID_sha256, NID_sha256WithRSAEncryption, SHA256_DIGEST_LENGTH, SHA256_CBLOCK);
+    g_digests[3].md = MakeDigest<SHA512_CTX, SHA384_Init, SHA384_Update, SHA384_Final>(
+        NID_sha384, NID_sha384WithRSAEncryption, SHA384_DIGEST_LENGTH, SHA512_CBLOCK);
+    g_digests[4].md = MakeDigest<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final>(
+        NID_sha512, NID_sha512WithRSAEncryption, SHA512_DIGEST_LENGTH, SHA512_CBLOCK);
+}
+
+bool AllDigestsMade() {
+    return std::all_of(std::begin(g_digests), std::end(g_digests), [](const EngineDigest& d) { return d.md != nullptr; });
+}
+
+void FreeDigests() {
+    for (EngineDigest& d : g_digests) {
+        EVP_MD_meth_free(d.md);
+        d.md = nullptr;
+    }
 }
 
 // The functional reference from ENGINE_init is kept until the module is unloaded.
 ENGINE* Make() {
     g_rsaPkeyMethod = EVP_PKEY_meth_find(EVP_PKEY_RSA);
-    g_sha1 = MakeDigest<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final>(NID_sha1, NID_sha1WithRSAEncryption,
-                                                                     SHA_DIGEST_LENGTH, SHA_CBLOCK);
-    g_sha256 = MakeDigest<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(
-        NID_sha256, NID_sha256WithRSAEncryption, SHA256_DIGEST_LENGTH, SHA256_CBLOCK);
+    MakeDigests();
     ENGINE* engine = ENGINE_new();
-    if (engine == nullptr || g_rsaPkeyMethod == nullptr || g_sha1 == nullptr || g_sha256 == nullptr ||
+    if (engine == nullptr || g_rsaPkeyMethod == nullptr || !AllDigestsMade() ||
         ENGINE_set_id(engine, "tokentest-softtoken-rsa") != 1 || ENGINE_set_name(engine, "software token RSA") != 1 ||
         ENGINE_set_RSA(engine, RSA_PKCS1_OpenSSL()) != 1 ||
         ENGINE_set_pkey_meths(engine, PkeyMethods) != 1 || ENGINE_set_digests(engine, Digests) != 1 ||
         ENGINE_init(engine) != 1) {
         ENGINE_free(engine);
-        EVP_MD_meth_free(g_sha1);
-        EVP_MD_meth_free(g_sha256);
-        g_sha1 = g_sha256 = nullptr;
+        FreeDigests();
         return nullptr;
     }
     ENGINE_free(engine);  // the structural reference; ENGINE_init's functional one stays
@@ -92,8 +127,7 @@ struct Release {
     ~Release() {
         if (g_engine == nullptr || OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1) return;
         ENGINE_finish(g_engine);
-        EVP_MD_meth_free(g_sha1);
-        EVP_MD_meth_free(g_sha256);
+        FreeDigests();
         g_engine = nullptr;
     }
 } g_release;
@@ -104,6 +138,13 @@ engine_st* RsaEngine::Get() {
     if (g_engine == nullptr) g_engine = Make();
     if (g_engine == nullptr) ThrowCrypto(CKR_FUNCTION_FAILED, "cannot set up the RSA engine");
     return g_engine;
+}
+
+const evp_md_st* RsaEngine::Digest(CK_MECHANISM_TYPE hash) {
+    Get();
+    for (const EngineDigest& d : g_digests)
+        if (d.mechanism == hash) return d.md;
+    return nullptr;
 }
 
 }  // namespace crypto

@@ -192,10 +192,24 @@ TEST_F(SoftTokenTest, MechanismsListExactlyWhatIsImplemented) {
         CK_ULONG min, max;
         CK_FLAGS flags;
     };
+    constexpr CK_FLAGS kRsaSign = CKF_SIGN | CKF_VERIFY;
+    constexpr CK_FLAGS kRsaCipher = CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP;
     const Expected expected[] = {
         {CKM_RSA_PKCS_KEY_PAIR_GEN, 1024, 4096, CKF_GENERATE_KEY_PAIR},
-        {CKM_RSA_PKCS, 1024, 4096, CKF_SIGN | CKF_VERIFY},
-        {CKM_SHA256_RSA_PKCS, 1024, 4096, CKF_SIGN | CKF_VERIFY},
+        {CKM_RSA_PKCS, 1024, 4096, kRsaSign | kRsaCipher},
+        {CKM_RSA_X_509, 1024, 4096, kRsaSign | kRsaCipher},
+        {CKM_RSA_PKCS_OAEP, 1024, 4096, kRsaCipher},
+        {CKM_RSA_PKCS_PSS, 1024, 4096, kRsaSign},
+        {CKM_SHA1_RSA_PKCS, 1024, 4096, kRsaSign},
+        {CKM_SHA224_RSA_PKCS, 1024, 4096, kRsaSign},
+        {CKM_SHA256_RSA_PKCS, 1024, 4096, kRsaSign},
+        {CKM_SHA384_RSA_PKCS, 1024, 4096, kRsaSign},
+        {CKM_SHA512_RSA_PKCS, 1024, 4096, kRsaSign},
+        {CKM_SHA1_RSA_PKCS_PSS, 1024, 4096, kRsaSign},
+        {CKM_SHA224_RSA_PKCS_PSS, 1024, 4096, kRsaSign},
+        {CKM_SHA256_RSA_PKCS_PSS, 1024, 4096, kRsaSign},
+        {CKM_SHA384_RSA_PKCS_PSS, 1024, 4096, kRsaSign},
+        {CKM_SHA512_RSA_PKCS_PSS, 1024, 4096, kRsaSign},
         {CKM_GOSTR3410_KEY_PAIR_GEN, 256, 256, CKF_GENERATE_KEY_PAIR},
         {CKM_GOSTR3410, 256, 256, CKF_SIGN | CKF_VERIFY},
         {CKM_GOSTR3410_WITH_GOSTR3411, 256, 256, CKF_SIGN | CKF_VERIFY},
