@@ -521,27 +521,21 @@ bool Configure(EVP_PKEY_CTX* ctx, const CipherCase& c) {
            EVP_PKEY_CTX_set0_rsa_oaep_label(ctx, label, static_cast<int>(length)) == 1;
 }
 
-Bytes OpenSslEncrypt(EVP_PKEY* key, const CipherCase& c, const Bytes& data) {
+// EVP_PKEY_encrypt or EVP_PKEY_decrypt; empty when OpenSSL refuses.
+Bytes OpenSslCrypt(EVP_PKEY* key, const CipherCase& c, const Bytes& input, bool decrypt) {
     PkeyCtx ctx = ContextOf(key);
     Bytes out(EVP_PKEY_get_size(key));
     size_t length = out.size();
-    if (EVP_PKEY_encrypt_init(ctx.get()) != 1 || !Configure(ctx.get(), c) ||
-        EVP_PKEY_encrypt(ctx.get(), out.data(), &length, data.data(), data.size()) != 1)
-        return {};
-    out.resize(length);
+    const bool ok = (decrypt ? EVP_PKEY_decrypt_init(ctx.get()) : EVP_PKEY_encrypt_init(ctx.get())) == 1 &&
+                    Configure(ctx.get(), c) &&
+                    (decrypt ? EVP_PKEY_decrypt(ctx.get(), out.data(), &length, input.data(), input.size())
+                             : EVP_PKEY_encrypt(ctx.get(), out.data(), &length, input.data(), input.size())) == 1;
+    out.resize(ok ? length : 0);
     return out;
 }
 
-Bytes OpenSslDecrypt(EVP_PKEY* key, const CipherCase& c, const Bytes& encrypted) {
-    PkeyCtx ctx = ContextOf(key);
-    Bytes out(EVP_PKEY_get_size(key));
-    size_t length = out.size();
-    if (EVP_PKEY_decrypt_init(ctx.get()) != 1 || !Configure(ctx.get(), c) ||
-        EVP_PKEY_decrypt(ctx.get(), out.data(), &length, encrypted.data(), encrypted.size()) != 1)
-        return {};
-    out.resize(length);
-    return out;
-}
+Bytes OpenSslEncrypt(EVP_PKEY* key, const CipherCase& c, const Bytes& data) { return OpenSslCrypt(key, c, data, false); }
+Bytes OpenSslDecrypt(EVP_PKEY* key, const CipherCase& c, const Bytes& data) { return OpenSslCrypt(key, c, data, true); }
 
 class RsaCipherTest : public RsaMechanismsTest, public ::testing::WithParamInterface<CipherCase> {};
 
