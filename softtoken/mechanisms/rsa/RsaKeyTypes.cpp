@@ -50,9 +50,8 @@ void CheckPrivate(Object& key) {
 
 Bytes ToPkcs8(const Object& key) { return crypto::Rsa::ToPkcs8(Components(KeyAccess::RsaComponents(key)).Get()); }
 
-// The values come from the PKCS#8 form only: a template that names any of them is refused.
+// The values come from the PKCS#8 form only (a template may not name them: NotOnGenerate).
 void FromPkcs8(const Bytes& der, Object& key) {
-    for (const AttributeRule& rule : kRsaPrivate) Require(!key.Has(rule.type), CKR_TEMPLATE_INCONSISTENT);
     KeyFactory::FillRsaPrivate(key, Components(crypto::Rsa::FromPkcs8(der)).Get());
 }
 

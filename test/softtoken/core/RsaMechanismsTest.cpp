@@ -4,6 +4,9 @@
 #include "RsaTestKeys.h"
 #include "RsaVectors.h"
 #include "SoftTokenFixture.h"
+#include "objects/KeyTypes.h"
+#include "objects/ObjectPolicy.h"
+#include "crypto/CryptoError.h"
 
 #include <openssl/rsa.h>
 
@@ -716,6 +719,44 @@ TEST_F(RsaMechanismsTest, CreateObjectChecksTheComponents) {
     values.push_back({CKA_MODULUS_BITS, &bits, sizeof bits});
     CK_OBJECT_HANDLE key = 0;
     EXPECT_RV(CKR_ATTRIBUTE_READ_ONLY, CreateKey(session, CKO_PUBLIC_KEY, values, key));
+}
+
+// The private key row's PKCS#8 form, as C_WrapKey takes it and C_UnwrapKey gives it back: the
+// unwrapped key's template is completed first, then its values come from the PrivateKeyInfo.
+TEST(RsaKeyRow, Pkcs8FormGivesBackEveryComponent) {
+    const softtoken::KeyTypeRow* row = softtoken::KeyTypes::Find(CKO_PRIVATE_KEY, CKK_RSA);
+    ASSERT_NE(nullptr, row);
+    ASSERT_NE(nullptr, row->toPkcs8);
+    ASSERT_NE(nullptr, row->fromPkcs8);
+    const RsaParts parts = Pkcs1Key();
+    softtoken::Object source;
+    source.SetUlong(CKA_CLASS, CKO_PRIVATE_KEY);
+    source.SetUlong(CKA_KEY_TYPE, CKK_RSA);
+    const std::pair<CK_ATTRIBUTE_TYPE, const Bytes*> values[] = {
+        {CKA_MODULUS, &parts.modulus},     {CKA_PUBLIC_EXPONENT, &parts.publicExponent},
+        {CKA_PRIVATE_EXPONENT, &parts.privateExponent}, {CKA_PRIME_1, &parts.prime1},
+        {CKA_PRIME_2, &parts.prime2},      {CKA_EXPONENT_1, &parts.exponent1},
+        {CKA_EXPONENT_2, &parts.exponent2}, {CKA_COEFFICIENT, &parts.coefficient}};
+    for (const auto& [type, value] : values) source.Set(type, *value);
+    const Bytes der = row->toPkcs8(source);
+
+    softtoken::Object unwrapped;
+    unwrapped.SetUlong(CKA_CLASS, CKO_PRIVATE_KEY);
+    unwrapped.SetUlong(CKA_KEY_TYPE, CKK_RSA);
+    softtoken::ObjectPolicy::Complete(unwrapped, softtoken::ObjectPolicy::Origin::Generate);
+    row->fromPkcs8(der, unwrapped);
+    row->check(unwrapped);
+    for (const auto& [type, value] : values) EXPECT_EQ(*value, unwrapped.Get(type)) << type;
+
+    softtoken::Object other;
+    Bytes corrupt = der;
+    corrupt.pop_back();
+    try {
+        row->fromPkcs8(corrupt, other);
+        ADD_FAILURE() << "a truncated PrivateKeyInfo was taken";
+    } catch (const crypto::CryptoError& error) {
+        EXPECT_RV(CKR_WRAPPED_KEY_INVALID, error.Rv());
+    }
 }
 
 }  // namespace
