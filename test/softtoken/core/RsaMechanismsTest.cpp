@@ -517,11 +517,15 @@ Mechanism MechanismFor(const CipherCase& c) {
 bool Configure(EVP_PKEY_CTX* ctx, const CipherCase& c) {
     if (EVP_PKEY_CTX_set_rsa_padding(ctx, c.padding) != 1) return false;
     if (c.oaepHash == 0) return true;
+    if (EVP_PKEY_CTX_set_rsa_oaep_md(ctx, OpenSslMd(c.oaepHash)) != 1 ||
+        EVP_PKEY_CTX_set_rsa_mgf1_md(ctx, OpenSslMd(c.oaepHash)) != 1)
+        return false;
     const size_t length = std::strlen(c.label);
-    auto* label = length ? static_cast<unsigned char*>(OPENSSL_memdup(c.label, length)) : nullptr;
-    return EVP_PKEY_CTX_set_rsa_oaep_md(ctx, OpenSslMd(c.oaepHash)) == 1 &&
-           EVP_PKEY_CTX_set_rsa_mgf1_md(ctx, OpenSslMd(c.oaepHash)) == 1 &&
-           EVP_PKEY_CTX_set0_rsa_oaep_label(ctx, label, static_cast<int>(length)) == 1;
+    if (length == 0) return true;
+    auto* label = static_cast<unsigned char*>(OPENSSL_memdup(c.label, length));
+    if (EVP_PKEY_CTX_set0_rsa_oaep_label(ctx, label, static_cast<int>(length)) == 1) return true;
+    OPENSSL_free(label);
+    return false;
 }
 
 // EVP_PKEY_encrypt or EVP_PKEY_decrypt; empty when OpenSSL refuses.
