@@ -3,6 +3,7 @@
 #include "GostEngine.h"
 #include "OpenSsl.h"
 #include "RsaEngine.h"
+#include "MessageDigest.h"
 #include "RsaHash.h"
 #include "RsaKeys.h"
 
@@ -35,10 +36,11 @@ struct Cleansed {
     ~Cleansed() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
 };
 
+// The private engine's digest, so that the scheme's hashing never goes to a host's engine.
 const EVP_MD* Md(CK_MECHANISM_TYPE hash) {
-    const EVP_MD* md = RsaEngine::Digest(hash);
-    if (md == nullptr) ThrowCrypto(CKR_MECHANISM_PARAM_INVALID, "no such hash for RSA");
-    return md;
+    const char* name = RsaHash::Name(hash);
+    if (name == nullptr) ThrowCrypto(CKR_MECHANISM_PARAM_INVALID, "no such hash for RSA");
+    return MessageDigest::Find(name).md;
 }
 
 RsaPadding Sha256Pkcs1() {

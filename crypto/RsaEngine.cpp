@@ -7,9 +7,6 @@
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
 
-#include <algorithm>
-#include <iterator>
-
 namespace crypto {
 namespace {
 
@@ -51,62 +48,51 @@ EVP_MD* MakeDigest(int nid, int signatureNid, int size, int blockSize) {
     return md;
 }
 
-// The engine's digests, by PKCS#11 digest mechanism and NID.
-struct EngineDigest {
-    CK_MECHANISM_TYPE mechanism;
-    int nid;
-    EVP_MD* md;
-};
-
-EngineDigest g_digests[] = {{CKM_SHA_1, NID_sha1, nullptr},
-                            {CKM_SHA224, NID_sha224, nullptr},
-                            {CKM_SHA256, NID_sha256, nullptr},
-                            {CKM_SHA384, NID_sha384, nullptr},
-                            {CKM_SHA512, NID_sha512, nullptr}};
-
-const int kDigestNids[] = {NID_sha1, NID_sha224, NID_sha256, NID_sha384, NID_sha512};
+// The SHA family, in the order of kDigestNids.
+constexpr int kDigestNids[] = {NID_sha1, NID_sha224, NID_sha256, NID_sha384, NID_sha512};
+constexpr int kDigestCount = static_cast<int>(sizeof kDigestNids / sizeof kDigestNids[0]);
+EVP_MD* g_digests[kDigestCount] = {};
 
 int Digests(ENGINE*, const EVP_MD** digest, const int** nids, int nid) {
     if (digest == nullptr) {
         *nids = kDigestNids;
-        return static_cast<int>(std::size(kDigestNids));
+        return kDigestCount;
     }
     *digest = nullptr;
-    for (const EngineDigest& d : g_digests)
-        if (d.nid == nid) *digest = d.md;
+    for (int i = 0; i < kDigestCount; ++i)
+        if (kDigestNids[i] == nid) *digest = g_digests[i];
     return *digest != nullptr ? 1 : 0;
 }
 
-void MakeDigests() {
-    g_digests[0].md = MakeDigest<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final>(NID_sha1, NID_sha1WithRSAEncryption,
-                                                                              SHA_DIGEST_LENGTH, SHA_CBLOCK);
-    g_digests[1].md = MakeDigest<SHA256_CTX, SHA224_Init, SHA224_Update, SHA224_Final>(
-        NID_sha224, NID_sha224WithRSAEncryption, SHA224_DIGEST_LENGTH, SHA256_CBLOCK);
-    g_digests[2].md = MakeDigest<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(
-        NID_sha256, NID_sha256WithRSAEncryption, SHA256_DIGEST_LENGTH, SHA256_CBLOCK);
-    g_digests[3].md = MakeDigest<SHA512_CTX, SHA384_Init, SHA384_Update, SHA384_Final>(
-        NID_sha384, NID_sha384WithRSAEncryption, SHA384_DIGEST_LENGTH, SHA512_CBLOCK);
-    g_digests[4].md = MakeDigest<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final>(
-        NID_sha512, NID_sha512WithRSAEncryption, SHA512_DIGEST_LENGTH, SHA512_CBLOCK);
-}
-
-bool AllDigestsMade() {
-    return std::all_of(std::begin(g_digests), std::end(g_digests), [](const EngineDigest& d) { return d.md != nullptr; });
-}
-
 void FreeDigests() {
-    for (EngineDigest& d : g_digests) {
-        EVP_MD_meth_free(d.md);
-        d.md = nullptr;
+    for (EVP_MD*& md : g_digests) {
+        EVP_MD_meth_free(md);
+        md = nullptr;
     }
+}
+
+bool MakeDigests() {
+    g_digests[0] = MakeDigest<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final>(NID_sha1, NID_sha1WithRSAEncryption,
+                                                                            SHA_DIGEST_LENGTH, SHA_CBLOCK);
+    g_digests[1] = MakeDigest<SHA256_CTX, SHA224_Init, SHA224_Update, SHA224_Final>(
+        NID_sha224, NID_sha224WithRSAEncryption, SHA224_DIGEST_LENGTH, SHA256_CBLOCK);
+    g_digests[2] = MakeDigest<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(
+        NID_sha256, NID_sha256WithRSAEncryption, SHA256_DIGEST_LENGTH, SHA256_CBLOCK);
+    g_digests[3] = MakeDigest<SHA512_CTX, SHA384_Init, SHA384_Update, SHA384_Final>(
+        NID_sha384, NID_sha384WithRSAEncryption, SHA384_DIGEST_LENGTH, SHA512_CBLOCK);
+    g_digests[4] = MakeDigest<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final>(
+        NID_sha512, NID_sha512WithRSAEncryption, SHA512_DIGEST_LENGTH, SHA512_CBLOCK);
+    for (const EVP_MD* md : g_digests)
+        if (md == nullptr) return false;
+    return true;
 }
 
 // The functional reference from ENGINE_init is kept until the module is unloaded.
 ENGINE* Make() {
     g_rsaPkeyMethod = EVP_PKEY_meth_find(EVP_PKEY_RSA);
-    MakeDigests();
+    const bool digestsMade = MakeDigests();
     ENGINE* engine = ENGINE_new();
-    if (engine == nullptr || g_rsaPkeyMethod == nullptr || !AllDigestsMade() ||
+    if (engine == nullptr || g_rsaPkeyMethod == nullptr || !digestsMade ||
         ENGINE_set_id(engine, "tokentest-softtoken-rsa") != 1 || ENGINE_set_name(engine, "software token RSA") != 1 ||
         ENGINE_set_RSA(engine, RSA_PKCS1_OpenSSL()) != 1 ||
         ENGINE_set_pkey_meths(engine, PkeyMethods) != 1 || ENGINE_set_digests(engine, Digests) != 1 ||
@@ -138,13 +124,6 @@ engine_st* RsaEngine::Get() {
     if (g_engine == nullptr) g_engine = Make();
     if (g_engine == nullptr) ThrowCrypto(CKR_FUNCTION_FAILED, "cannot set up the RSA engine");
     return g_engine;
-}
-
-const evp_md_st* RsaEngine::Digest(CK_MECHANISM_TYPE hash) {
-    Get();
-    for (const EngineDigest& d : g_digests)
-        if (d.mechanism == hash) return d.md;
-    return nullptr;
 }
 
 }  // namespace crypto

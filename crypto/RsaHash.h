@@ -1,19 +1,13 @@
 #pragma once
-// An incremental SHA-1 or SHA-2 hash on the RSA engine's own digests, for the hash-and-sign
-// mechanisms: data is hashed as it comes, never kept.
+// The SHA-1 and SHA-2 hashes of the RSA mechanisms, named by their PKCS#11 digest mechanisms,
+// hashed in parts on the token's private engine (MessageDigest): data is never kept.
 #include "Bytes.h"
 #include "CryptoError.h"
+#include "MessageDigest.h"
 
 #include <cstddef>
-#include <memory>
-
-struct evp_md_ctx_st;
 
 namespace crypto {
-
-struct MdContextDeleter {
-    void operator()(evp_md_ctx_st* ctx) const noexcept;
-};
 
 class RsaHash {
 public:
@@ -22,16 +16,18 @@ public:
     explicit RsaHash(CK_MECHANISM_TYPE hash);
 
     void Update(const unsigned char* data, size_t length);
-    // The digest; the hash starts again afterwards.
+    // The digest of everything given; the hash takes no more data afterwards.
     Bytes Final();
 
     // The digest length of a hash mechanism; 0 for one RsaHash does not know.
     static size_t Length(CK_MECHANISM_TYPE hash);
+    // OpenSSL's name of the hash ("SHA256"); null for one RsaHash does not know.
+    static const char* Name(CK_MECHANISM_TYPE hash);
     // The whole digest of data in one call.
     static Bytes Of(CK_MECHANISM_TYPE hash, const Bytes& data);
 
 private:
-    std::unique_ptr<evp_md_ctx_st, MdContextDeleter> m_ctx;
+    MessageDigest m_digest;
 };
 
 }  // namespace crypto

@@ -18,13 +18,6 @@ namespace {
 
 using namespace rsa_vectors;
 
-Bytes Hex(const char* hex) {
-    Bytes out;
-    for (size_t i = 0; hex[i] != '\0' && hex[i + 1] != '\0'; i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
-    return out;
-}
-
 Bytes Concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
