@@ -31,6 +31,8 @@ CK_OBJECT_HANDLE CreateRsaPrivateKey(CK_SESSION_HANDLE session, crypto::RsaKeyCo
 // The families' figures, one per file (bench/<Family>Bench.cpp), each making its keys on
 // the logged-in session, are declared here.
 void DigestBench(CK_SESSION_HANDLE session);  // SHA-256 and HMAC-SHA-256 over 1 MiB
+void AesBench(CK_SESSION_HANDLE session);
+void GostBench(CK_SESSION_HANDLE session);
 void RsaBench(CK_SESSION_HANDLE session);
 
 }  // namespace bench

@@ -1,6 +1,7 @@
 // Prints the software token's figures: a token of 10,000 objects (search, attribute reads,
-// destruction), the cost of a login on an empty token and on a full one, and RSA-2048 signing, GOST R 34.10-2001 signing and the
-// GOST PKCS#12 import through the module against the same work done directly with OpenSSL.
+// destruction), the cost of a login on an empty token and on a full one, and RSA-2048 signing
+// and the GOST PKCS#12 import through the module against the same work done directly with
+// OpenSSL; then the families' figures.
 // Uses a fresh store in a temporary directory.
 #include "bench/BenchSupport.h"
 #include "entries/VendorEntries.h"
@@ -168,47 +169,6 @@ void RsaSigning(CK_SESSION_HANDLE session, int count) {
     EVP_PKEY_free(openSslKey);
 }
 
-void GostSigning(CK_SESSION_HANDLE session, int count) {
-    namespace crypto = crypto;
-    const crypto::GostKeyComponents gost = crypto::GostR3410::Generate({});
-    CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
-    CK_KEY_TYPE keyType = CKK_GOSTR3410;
-    CK_BBOOL yes = CK_TRUE;
-    CK_ATTRIBUTE attributes[] = {
-        {CKA_CLASS, &keyClass, sizeof keyClass}, {CKA_KEY_TYPE, &keyType, sizeof keyType}, {CKA_TOKEN, &yes, 1},
-        {CKA_SIGN, &yes, 1},
-        {CKA_VALUE, const_cast<unsigned char*>(gost.privateValue.data()), gost.privateValue.size()},
-        {CKA_GOSTR3410_PARAMS, const_cast<unsigned char*>(gost.paramsOid.data()), gost.paramsOid.size()},
-        {CKA_GOSTR3411_PARAMS, const_cast<unsigned char*>(gost.hashParamsOid.data()), gost.hashParamsOid.size()},
-    };
-    CK_OBJECT_HANDLE key = 0;
-    Check(f->C_CreateObject(session, attributes, 7, &key), "C_CreateObject");
-    Bytes hash(32, 0x5A), signature(64);
-    CK_MECHANISM mechanism = {CKM_GOSTR3410, nullptr, 0};
-    crypto::EvpPkeyPtr openSslKey;
-    {
-        auto lock = crypto::GostEngine::Lock();
-        openSslKey = crypto::GostKeys::LoadPrivate(gost.privateValue, gost.paramsOid);
-    }
-    auto throughModule = [&] {
-        for (int i = 0; i < count; ++i) {
-            CK_ULONG length = signature.size();
-            Check(f->C_SignInit(session, &mechanism, key), "C_SignInit");
-            Check(f->C_Sign(session, hash.data(), hash.size(), signature.data(), &length), "C_Sign");
-        }
-    };
-    auto directly = [&] {
-        for (int i = 0; i < count; ++i) {
-            crypto::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(openSslKey.get(), nullptr));
-            size_t length = signature.size();
-            if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
-                EVP_PKEY_sign(ctx.get(), signature.data(), &length, hash.data(), hash.size()) != 1)
-                std::exit(2);
-        }
-    };
-    Compare("GOST R 34.10-2001 CKM_GOSTR3410 sign", count, throughModule, directly);
-}
-
 void GostImport(CK_SESSION_HANDLE session, const std::string& p12Path, int count) {
     std::ifstream in(p12Path, std::ios::binary);
     Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -242,6 +202,8 @@ using Family = void (*)(CK_SESSION_HANDLE);
 // Every family's figures (bench/<Family>Bench.cpp), in the order they print.
 const std::vector<Family> kFamilies = {
     DigestBench,
+    AesBench,
+    GostBench,
     RsaBench,
 };
 
@@ -258,7 +220,6 @@ int main(int argc, char** argv) {
     Objects(session, objects);
     Logins(session, 50, objects);
     RsaSigning(session, 200);
-    GostSigning(session, 1000);
     GostImport(session, argc > 2 ? argv[2] : TOKENTEST_CONF_DIR "/clientGostA.p12", 5);
     // The mechanism families' figures, each against OpenSSL alone.
     for (const Family& family : kFamilies) family(session);

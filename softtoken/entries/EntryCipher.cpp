@@ -21,6 +21,7 @@ CK_RV Init(Module& module, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism,
     OperationEnd<CipherOperation> end(active);
     Require(row->cipher != nullptr, CKR_MECHANISM_INVALID);
     active.operation = row->cipher(*mechanism, *key, use);
+    active.secretOutput = decrypt;
     end.Keep();
     return CKR_OK;
 }
@@ -32,6 +33,11 @@ CK_RV OneShot(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG
     Active& active = Started(OperationOf(session, decrypt));
     OperationEnd<CipherOperation> end(active);
     Require(!active.started, CKR_OPERATION_ACTIVE);
+    const size_t bound = active.operation->OneShotBound(inLength);
+    if (active.pendingCall == Call::None && out != nullptr && bound != 0 && *outLength >= bound) {
+        *outLength = static_cast<CK_ULONG>(active.operation->OneShotInto(in, inLength, out));
+        return CKR_OK;
+    }
     CK_RV rv = CKR_OK;
     if (!GiveOutput(active, Call::OneShot, [&] { return active.operation->OneShot(in, inLength); }, out, outLength, rv))
         if (rv == CKR_OK || rv == CKR_BUFFER_TOO_SMALL) end.Keep();

@@ -17,6 +17,12 @@ public:
     virtual Bytes Final() = 0;
     // C_Encrypt and C_Decrypt; the default is Update then Final.
     virtual Bytes OneShot(const unsigned char* data, size_t length);
+    // The most OneShot gives for an input length, where a family knows it without the work
+    // (0 otherwise). Given a caller's buffer at least that large, the entries call
+    // OneShotInto to write there directly: large outputs then take no copy.
+    virtual size_t OneShotBound(size_t length) const;
+    // Writes OneShot's output into out and returns its length; the default copies OneShot's.
+    virtual size_t OneShotInto(const unsigned char* data, size_t length, unsigned char* out);
 };
 
 }  // namespace softtoken

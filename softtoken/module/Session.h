@@ -26,6 +26,9 @@ struct ActiveOperation {
     bool needsContextLogin = false;
     Call pendingCall = Call::None;
     Bytes pending;
+    // Whether outputs are secret (plaintext, digests of keys) and wiped when dropped; the
+    // ciphertext of an encryption is not, and skips a pass over large outputs.
+    bool secretOutput = true;
 
     bool Active() const { return operation != nullptr; }
     void Reset() {
@@ -34,13 +37,16 @@ struct ActiveOperation {
         started = false;
         needsContextLogin = false;
         DropPending();
+        secretOutput = true;
     }
     void DropPending() {
-        StoreCipher::Wipe(pending);
+        if (secretOutput) StoreCipher::Wipe(pending);
         pending.clear();
         pendingCall = Call::None;
     }
-    ~ActiveOperation() { StoreCipher::Wipe(pending); }
+    ~ActiveOperation() {
+        if (secretOutput) StoreCipher::Wipe(pending);
+    }
 };
 
 class Session {

@@ -1,5 +1,7 @@
 #include "objects/KeyAccess.h"
 
+#include "mechanisms/gost/GostConstants.h"
+
 #include "store/StoreCipher.h"
 
 namespace softtoken {
@@ -59,14 +61,21 @@ const crypto::Rsa::PublicKey& KeyAccess::RsaPublic(Object& key) {
         key, [&key] { return crypto::Rsa::LoadPublic(key.Get(CKA_MODULUS), key.Get(CKA_PUBLIC_EXPONENT)); });
 }
 
+crypto::GostKind KeyAccess::GostKindOf(const Object& key) {
+    return crypto::GostR3410::KindOf(key.KeyType() == CKK_GOSTR3410_512, key.Get(CKA_GOSTR3410_PARAMS),
+                                     key.Get(CKA_GOSTR3411_PARAMS));
+}
+
 const crypto::GostR3410::PrivateKey& KeyAccess::GostPrivate(Object& key) {
-    return KeyAccess::Cached<crypto::GostR3410::PrivateKey>(
-        key, [&key] { return crypto::GostR3410::LoadPrivate(key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS)); });
+    return KeyAccess::Cached<crypto::GostR3410::PrivateKey>(key, [&key] {
+        return crypto::GostR3410::LoadPrivate(GostKindOf(key), key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS));
+    });
 }
 
 const crypto::GostR3410::PublicKey& KeyAccess::GostPublic(Object& key) {
-    return KeyAccess::Cached<crypto::GostR3410::PublicKey>(
-        key, [&key] { return crypto::GostR3410::LoadPublic(key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS)); });
+    return KeyAccess::Cached<crypto::GostR3410::PublicKey>(key, [&key] {
+        return crypto::GostR3410::LoadPublic(GostKindOf(key), key.Get(CKA_VALUE), key.Get(CKA_GOSTR3410_PARAMS));
+    });
 }
 
 }  // namespace softtoken

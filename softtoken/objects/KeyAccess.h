@@ -20,6 +20,8 @@ public:
     static crypto::KeyMaterial Material(const Object& key);
     static const crypto::Rsa::PrivateKey& RsaPrivate(Object& key);
     static const crypto::Rsa::PublicKey& RsaPublic(Object& key);
+    // Which GOST R 34.10 a CKK_GOSTR3410 or CKK_GOSTR3410_512 key is, from its attributes.
+    static crypto::GostKind GostKindOf(const Object& key);
     static const crypto::GostR3410::PrivateKey& GostPrivate(Object& key);
     static const crypto::GostR3410::PublicKey& GostPublic(Object& key);
 

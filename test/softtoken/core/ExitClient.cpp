@@ -24,6 +24,7 @@ void Check(const char* call, CK_RV rv, CK_RV expected = CKR_OK) {
 }
 
 void FinaliseAtExit() {
+    // Room for every mechanism the token lists.
     CK_MECHANISM_TYPE mechanisms[256];
     CK_ULONG count = 256;
     const CK_RV listed = g_module->C_GetMechanismList(0, mechanisms, &count);

@@ -1,6 +1,7 @@
 // The library as a whole: initialisation rules, the function list, slots, token and
 // mechanism information, and argument checks in the standard's order.
 #include "SoftTokenFixture.h"
+#include "mechanisms/gost/GostConstants.h"
 
 #include <cstring>
 #include <filesystem>
@@ -192,13 +193,13 @@ TEST_F(SoftTokenTest, MechanismsListExactlyWhatIsImplemented) {
         CK_ULONG min, max;
         CK_FLAGS flags;
     };
+    constexpr CK_FLAGS kCipher = CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP;
     constexpr CK_FLAGS kRsaSign = CKF_SIGN | CKF_VERIFY;
-    constexpr CK_FLAGS kRsaCipher = CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP;
     const Expected expected[] = {
         {CKM_RSA_PKCS_KEY_PAIR_GEN, 1024, 4096, CKF_GENERATE_KEY_PAIR},
-        {CKM_RSA_PKCS, 1024, 4096, kRsaSign | kRsaCipher},
-        {CKM_RSA_X_509, 1024, 4096, kRsaSign | kRsaCipher},
-        {CKM_RSA_PKCS_OAEP, 1024, 4096, kRsaCipher},
+        {CKM_RSA_PKCS, 1024, 4096, kRsaSign | kCipher},
+        {CKM_RSA_X_509, 1024, 4096, kRsaSign | kCipher},
+        {CKM_RSA_PKCS_OAEP, 1024, 4096, kCipher},
         {CKM_RSA_PKCS_PSS, 1024, 4096, kRsaSign},
         {CKM_SHA1_RSA_PKCS, 1024, 4096, kRsaSign},
         {CKM_SHA224_RSA_PKCS, 1024, 4096, kRsaSign},
@@ -231,6 +232,38 @@ TEST_F(SoftTokenTest, MechanismsListExactlyWhatIsImplemented) {
         {CKM_SHA512_HMAC, 1, 512, CKF_SIGN | CKF_VERIFY},
         {CKM_SHA512_HMAC_GENERAL, 1, 512, CKF_SIGN | CKF_VERIFY},
         {CKM_GENERIC_SECRET_KEY_GEN, 8, 4096, CKF_GENERATE},
+        // AES and DES: key sizes in bytes.
+        {CKM_AES_KEY_GEN, 16, 32, CKF_GENERATE},
+        {CKM_AES_ECB, 16, 32, kCipher},
+        {CKM_AES_CBC, 16, 32, kCipher},
+        {CKM_AES_CBC_PAD, 16, 32, kCipher},
+        {CKM_AES_CTR, 16, 32, kCipher},
+        {CKM_AES_GCM, 16, 32, kCipher},
+        {CKM_AES_CMAC, 16, 32, CKF_SIGN | CKF_VERIFY},
+        {CKM_AES_CMAC_GENERAL, 16, 32, CKF_SIGN | CKF_VERIFY},
+        {CKM_AES_KEY_WRAP, 16, 32, kCipher},
+        {CKM_AES_KEY_WRAP_PAD, 16, 32, kCipher},
+        {CKM_DES_KEY_GEN, 8, 8, CKF_GENERATE},
+        {CKM_DES_ECB, 8, 8, kCipher},
+        {CKM_DES_CBC, 8, 8, kCipher},
+        {CKM_DES_CBC_PAD, 8, 8, kCipher},
+        {CKM_DES3_KEY_GEN, 24, 24, CKF_GENERATE},
+        {CKM_DES3_ECB, 24, 24, kCipher},
+        {CKM_DES3_CBC, 24, 24, kCipher},
+        {CKM_DES3_CBC_PAD, 24, 24, kCipher},
+        {CKM_DES3_CMAC, 24, 24, CKF_SIGN | CKF_VERIFY},
+        {CKM_DES3_CMAC_GENERAL, 24, 24, CKF_SIGN | CKF_VERIFY},
+        // GOST
+        {softtoken::CKM_GOSTR3410_WITH_GOSTR3411_12_256, 256, 256, CKF_SIGN | CKF_VERIFY},
+        {softtoken::CKM_GOSTR3410_512_KEY_PAIR_GEN, 512, 512, CKF_GENERATE_KEY_PAIR},
+        {softtoken::CKM_GOSTR3410_512, 512, 512, CKF_SIGN | CKF_VERIFY},
+        {softtoken::CKM_GOSTR3410_WITH_GOSTR3411_12_512, 512, 512, CKF_SIGN | CKF_VERIFY},
+        {CKM_GOSTR3411, 0, 0, CKF_DIGEST},
+        {softtoken::CKM_GOSTR3411_12_256, 0, 0, CKF_DIGEST},
+        {softtoken::CKM_GOSTR3411_12_512, 0, 0, CKF_DIGEST},
+        {CKM_GOST28147_ECB, 32, 32, CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP},
+        {CKM_GOST28147, 32, 32, CKF_ENCRYPT | CKF_DECRYPT},
+        {softtoken::CKM_NIMB_GOST28147_CNT, 32, 32, CKF_ENCRYPT | CKF_DECRYPT},
     };
     ASSERT_EQ(std::size(expected), count);
     for (const Expected& e : expected) {
