@@ -718,6 +718,38 @@ TEST_F(RsaMechanismsTest, CreateObjectChecksTheComponents) {
     EXPECT_RV(CKR_ATTRIBUTE_READ_ONLY, CreateKey(session, CKO_PUBLIC_KEY, values, key));
 }
 
+// Through the entries: an extractable RSA private key wrapped with AES key wrap (padded) and
+// unwrapped again signs to the same known answer.
+TEST_F(RsaMechanismsTest, PrivateKeyWrapsWithAesAndUnwrapsIntoAWorkingKey) {
+    CK_SESSION_HANDLE session = LoginUser();
+    const Pair pair = Create(session, Pkcs1Key(), true);
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY, privateClass = CKO_PRIVATE_KEY;
+    CK_KEY_TYPE aes = CKK_AES, rsa = CKK_RSA;
+    Bytes value = TestData(32, 17);
+    CK_ATTRIBUTE aesTemplate[] = {{CKA_CLASS, &secretClass, sizeof secretClass}, {CKA_KEY_TYPE, &aes, sizeof aes},
+                                  {CKA_VALUE, value.data(), value.size()},   {CKA_WRAP, &Value::True, 1},
+                                  {CKA_UNWRAP, &Value::True, 1}};
+    CK_OBJECT_HANDLE wrappingKey = 0;
+    ASSERT_RV(CKR_OK, f->C_CreateObject(session, aesTemplate, 5, &wrappingKey));
+    CK_MECHANISM wrapPad = {CKM_AES_KEY_WRAP_PAD, nullptr, 0};
+    CK_ULONG length = 0;
+    ASSERT_RV(CKR_OK, f->C_WrapKey(session, &wrapPad, wrappingKey, pair.privateKey, nullptr, &length));
+    Bytes wrapped(length);
+    ASSERT_RV(CKR_OK, f->C_WrapKey(session, &wrapPad, wrappingKey, pair.privateKey, wrapped.data(), &length));
+    wrapped.resize(length);
+
+    CK_ATTRIBUTE unwrapTemplate[] = {{CKA_CLASS, &privateClass, sizeof privateClass},
+                                     {CKA_KEY_TYPE, &rsa, sizeof rsa}, {CKA_SIGN, &Value::True, 1}};
+    CK_OBJECT_HANDLE unwrapped = 0;
+    ASSERT_RV(CKR_OK, f->C_UnwrapKey(session, &wrapPad, wrappingKey, wrapped.data(), wrapped.size(), unwrapTemplate,
+                                     3, &unwrapped));
+    EXPECT_EQ(Hex(kPkcs1Modulus), Attribute(session, unwrapped, CKA_MODULUS));
+    CK_MECHANISM sha1 = {CKM_SHA1_RSA_PKCS, nullptr, 0};
+    Bytes signature;
+    ASSERT_RV(CKR_OK, Sign(session, sha1, unwrapped, Hex(kPkcs1Message), signature));
+    EXPECT_EQ(Hex(kPkcs1Signature), signature);
+}
+
 // The private key row's PKCS#8 form, as C_WrapKey takes it and C_UnwrapKey gives it back: the
 // unwrapped key's template is completed first, then its values come from the PrivateKeyInfo.
 TEST(RsaKeyRow, Pkcs8FormGivesBackEveryComponent) {
