@@ -1,9 +1,8 @@
 #include "EcKeys.h"
 
+#include "EcEngine.h"
+#include "GostEngine.h"
 #include "OpenSsl.h"
-
-#include <openssl/core_names.h>
-#include <openssl/param_build.h>
 
 #include <algorithm>
 
@@ -12,8 +11,7 @@ namespace {
 
 using EcGroupPtr = OpenSslPtr<EC_GROUP, EC_GROUP_free>;
 using SecretBignumPtr = OpenSslPtr<BIGNUM, BN_clear_free>;
-using ParamBuildPtr = OpenSslPtr<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>;
-using ParamsPtr = OpenSslPtr<OSSL_PARAM, OSSL_PARAM_free>;
+using EcKeyPtr = OpenSslPtr<EC_KEY, EC_KEY_free>;
 
 [[noreturn]] void Invalid(const char* what) { ThrowCrypto(CKR_ATTRIBUTE_VALUE_INVALID, what); }
 
@@ -37,24 +35,28 @@ Bytes PaddedBytes(const BIGNUM* number, size_t length) {
     return out;
 }
 
-EvpPkeyPtr FromData(const char* type, int selection, OSSL_PARAM* params, CK_RV failure) {
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
-    EVP_PKEY* key = nullptr;
-    if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 || EVP_PKEY_fromdata(ctx.get(), &key, selection, params) != 1)
-        ThrowCrypto(failure, "EC key not accepted");
-    return EvpPkeyPtr(key);
+EcKeyPtr NewEcKey(const EcCurve& curve) {
+    EcKeyPtr ec(EC_KEY_new_method(EcEngine::Get()));
+    EcGroupPtr group = Group(curve);
+    if (!ec || EC_KEY_set_group(ec.get(), group.get()) != 1) ThrowCrypto(CKR_HOST_MEMORY, "cannot make an EC key");
+    return ec;
 }
 
+// The EC key bound to the private engine, so that contexts on it use OpenSSL's own code.
+EvpPkeyPtr Bound(EcKeyPtr ec) {
+    EvpPkeyPtr key(EVP_PKEY_new());
+    if (!key || EVP_PKEY_assign_EC_KEY(key.get(), ec.get()) != 1) ThrowCrypto(CKR_HOST_MEMORY, "cannot hold an EC key");
+    ec.release();
+    if (EVP_PKEY_set1_engine(key.get(), EcEngine::Get()) != 1) ThrowCrypto(CKR_FUNCTION_FAILED, "cannot bind an EC key");
+    return key;
+}
+
+// The point must lie on the curve (OpenSSL checks it on decoding).
 EvpPkeyPtr LoadEc(const EcCurve& curve, const Bytes& rawPoint, const BIGNUM* scalar) {
-    ParamBuildPtr builder(OSSL_PARAM_BLD_new());
-    if (!builder || !OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, curve.groupName, 0) ||
-        !OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, rawPoint.data(), rawPoint.size()) ||
-        (scalar != nullptr && !OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_PRIV_KEY, scalar)))
-        ThrowCrypto(CKR_HOST_MEMORY, "cannot build EC key parameters");
-    ParamsPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
-    if (!params) ThrowCrypto(CKR_HOST_MEMORY, "cannot build EC key parameters");
-    return FromData("EC", scalar != nullptr ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params.get(),
-                    CKR_ATTRIBUTE_VALUE_INVALID);
+    EcKeyPtr ec = NewEcKey(curve);
+    if (EC_KEY_oct2key(ec.get(), rawPoint.data(), rawPoint.size(), nullptr) != 1) Invalid("EC point not on the curve");
+    if (scalar != nullptr && EC_KEY_set_private_key(ec.get(), scalar) != 1) Invalid("EC private value not accepted");
+    return Bound(std::move(ec));
 }
 
 Bytes RawPublic(const EVP_PKEY* key, size_t length) {
@@ -82,10 +84,9 @@ EcKeyComponents Export(const EcCurve& curve, const EVP_PKEY* key) {
             ThrowCrypto(CKR_FUNCTION_FAILED, "cannot read the Ed25519 private key");
         return out;
     }
-    BIGNUM* scalar = nullptr;
-    if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_PRIV_KEY, &scalar) != 1)
-        ThrowCrypto(CKR_FUNCTION_FAILED, "cannot read the EC private key");
-    SecretBignumPtr owner(scalar);
+    const EC_KEY* ec = EVP_PKEY_get0_EC_KEY(key);
+    const BIGNUM* scalar = ec != nullptr ? EC_KEY_get0_private_key(ec) : nullptr;
+    if (scalar == nullptr) ThrowCrypto(CKR_FUNCTION_FAILED, "cannot read the EC private key");
     out.privateValue = PaddedBytes(scalar, curve.fieldBytes);
     out.point = EcKeys::PublicPoint(curve, out.privateValue);
     return out;
@@ -94,10 +95,15 @@ EcKeyComponents Export(const EcCurve& curve, const EVP_PKEY* key) {
 }  // namespace
 
 EcKeyComponents EcKeys::Generate(const EcCurve& curve) {
-    EvpPkeyPtr key(curve.edwards ? EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")
-                                 : EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve.groupName));
-    if (!key) ThrowCrypto(CKR_FUNCTION_FAILED, "EC key generation failed");
-    return Export(curve, key.get());
+    auto lock = GostEngine::Lock();
+    if (curve.edwards) {
+        EvpPkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
+        if (!key) ThrowCrypto(CKR_FUNCTION_FAILED, "Ed25519 key generation failed");
+        return Export(curve, key.get());
+    }
+    EcKeyPtr ec = NewEcKey(curve);
+    if (EC_KEY_generate_key(ec.get()) != 1) ThrowCrypto(CKR_FUNCTION_FAILED, "EC key generation failed");
+    return Export(curve, Bound(std::move(ec)).get());
 }
 
 void EcKeys::CheckPrivate(const EcCurve& curve, const Bytes& privateValue) {
@@ -133,6 +139,7 @@ EcKeys::PrivateKey EcKeys::LoadPrivate(const EcCurve& curve, const Bytes& privat
         CheckPrivate(curve, privateValue);
         return PrivateKey(LoadEd25519Private(privateValue).release());
     }
+    auto lock = GostEngine::Lock();
     const Bytes point = PublicPoint(curve, privateValue);
     SecretBignumPtr scalar = Scalar(privateValue);
     return PrivateKey(LoadEc(curve, point, scalar.get()).release());
@@ -145,10 +152,12 @@ EcKeys::PublicKey EcKeys::LoadPublic(const EcCurve& curve, const Bytes& rawPoint
         if (!key) Invalid("Ed25519 public key not accepted");
         return PublicKey(key.release());
     }
+    auto lock = GostEngine::Lock();
     return PublicKey(LoadEc(curve, rawPoint, nullptr).release());
 }
 
 Bytes EcKeys::ToPkcs8(const EcCurve& curve, const Bytes& privateValue) {
+    auto lock = GostEngine::Lock();
     PrivateKey key = LoadPrivate(curve, privateValue);
     Pkcs8Ptr info(EVP_PKEY2PKCS8(key.Get()));
     if (!info) ThrowCrypto(CKR_FUNCTION_FAILED, "cannot encode the EC private key");
@@ -157,19 +166,19 @@ Bytes EcKeys::ToPkcs8(const EcCurve& curve, const Bytes& privateValue) {
 
 EcKeyComponents EcKeys::FromPkcs8(const Bytes& der) {
     if (der.size() > kMaxInputLength) ThrowCrypto(CKR_WRAPPED_KEY_INVALID, "wrapped key too long");
+    auto lock = GostEngine::Lock();
     const unsigned char* p = der.data();
     Pkcs8Ptr info(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(der.size())));
     if (!info || p != der.data() + der.size()) ThrowCrypto(CKR_WRAPPED_KEY_INVALID, "not a PKCS#8 key");
     EvpPkeyPtr key(EVP_PKCS82PKEY(info.get()));
     if (!key) ThrowCrypto(CKR_WRAPPED_KEY_INVALID, "not a usable PKCS#8 key");
     if (EVP_PKEY_is_a(key.get(), "ED25519")) return Export(EcParams::ByGroupName("ED25519"), key.get());
-    char group[64] = {};
-    size_t length = 0;
-    if (!EVP_PKEY_is_a(key.get(), "EC") ||
-        EVP_PKEY_get_utf8_string_param(key.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &length) != 1)
-        ThrowCrypto(CKR_WRAPPED_KEY_INVALID, "not an EC key of a named curve");
+    const EC_KEY* ec = EVP_PKEY_get0_EC_KEY(key.get());
+    const EC_GROUP* group = ec != nullptr ? EC_KEY_get0_group(ec) : nullptr;
+    const char* name = group != nullptr ? OBJ_nid2sn(EC_GROUP_get_curve_name(group)) : nullptr;
+    if (name == nullptr) ThrowCrypto(CKR_WRAPPED_KEY_INVALID, "not an EC key of a named curve");
     try {
-        return Export(EcParams::ByGroupName(group), key.get());
+        return Export(EcParams::ByGroupName(name), key.get());
     } catch (const CryptoError&) {
         ThrowCrypto(CKR_WRAPPED_KEY_INVALID, "EC key of an unknown curve");
     }

@@ -1,5 +1,7 @@
 #include "Ecdh.h"
 
+#include "EcEngine.h"
+#include "GostEngine.h"
 #include "OpenSsl.h"
 
 #include <openssl/core_names.h>
@@ -14,7 +16,8 @@ using KdfCtxPtr = OpenSslPtr<EVP_KDF_CTX, EVP_KDF_CTX_free>;
 }  // namespace
 
 Bytes Ecdh::SharedSecret(const EcKeys::PrivateKey& key, const EcKeys::PublicKey& peer) {
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.Get(), nullptr));
+    auto lock = GostEngine::Lock();
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(key.Get(), EcEngine::Get()));
     size_t length = 0;
     if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 || EVP_PKEY_derive_set_peer(ctx.get(), peer.Get()) != 1 ||
         EVP_PKEY_derive(ctx.get(), nullptr, &length) != 1)

@@ -1,5 +1,7 @@
 #include "Ecdsa.h"
 
+#include "EcEngine.h"
+#include "GostEngine.h"
 #include "OpenSsl.h"
 
 namespace crypto {
@@ -12,7 +14,7 @@ void CheckHash(const Bytes& hash) {
 }
 
 EvpPkeyCtxPtr Context(evp_pkey_st* key) {
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, EcEngine::Get()));
     if (!ctx) ThrowCrypto(CKR_HOST_MEMORY, "cannot allocate an ECDSA context");
     return ctx;
 }
@@ -46,6 +48,7 @@ Bytes ToDer(const Bytes& signature, size_t fieldBytes) {
 
 Bytes Ecdsa::Sign(const EcKeys::PrivateKey& key, const EcCurve& curve, const Bytes& hash) {
     CheckHash(hash);
+    auto lock = GostEngine::Lock();
     EvpPkeyCtxPtr ctx = Context(key.Get());
     size_t length = 0;
     if (EVP_PKEY_sign_init(ctx.get()) != 1 || EVP_PKEY_sign(ctx.get(), nullptr, &length, hash.data(), hash.size()) != 1)
@@ -61,6 +64,7 @@ CK_RV Ecdsa::Verify(const EcKeys::PublicKey& key, const EcCurve& curve, const By
     CheckHash(hash);
     if (signature.size() != 2 * curve.fieldBytes) return CKR_SIGNATURE_LEN_RANGE;
     const Bytes der = ToDer(signature, curve.fieldBytes);
+    auto lock = GostEngine::Lock();
     EvpPkeyCtxPtr ctx = Context(key.Get());
     if (EVP_PKEY_verify_init(ctx.get()) != 1) ThrowCrypto(CKR_FUNCTION_FAILED, "ECDSA verification failed");
     const int verdict = EVP_PKEY_verify(ctx.get(), der.data(), der.size(), hash.data(), hash.size());
