@@ -22,5 +22,6 @@ void Compare(const char* title, int count, const std::function<void()>& throughM
 
 // The families' figures, one per file (bench/<Family>Bench.cpp), each making its keys on
 // the logged-in session, are declared here.
+void EcBench(CK_SESSION_HANDLE session);
 
 }  // namespace bench
