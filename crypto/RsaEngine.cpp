@@ -48,36 +48,57 @@ EVP_MD* MakeDigest(int nid, int signatureNid, int size, int blockSize) {
     return md;
 }
 
-EVP_MD* g_sha1 = nullptr;
-EVP_MD* g_sha256 = nullptr;
+// The SHA family, in the order of kDigestNids.
+constexpr int kDigestNids[] = {NID_sha1, NID_sha224, NID_sha256, NID_sha384, NID_sha512};
+constexpr int kDigestCount = static_cast<int>(sizeof kDigestNids / sizeof kDigestNids[0]);
+EVP_MD* g_digests[kDigestCount] = {};
 
 int Digests(ENGINE*, const EVP_MD** digest, const int** nids, int nid) {
-    static const int kNids[] = {NID_sha1, NID_sha256};
     if (digest == nullptr) {
-        *nids = kNids;
-        return 2;
+        *nids = kDigestNids;
+        return kDigestCount;
     }
-    *digest = nid == NID_sha1 ? g_sha1 : nid == NID_sha256 ? g_sha256 : nullptr;
+    *digest = nullptr;
+    for (int i = 0; i < kDigestCount; ++i)
+        if (kDigestNids[i] == nid) *digest = g_digests[i];
     return *digest != nullptr ? 1 : 0;
+}
+
+void FreeDigests() {
+    for (EVP_MD*& md : g_digests) {
+        EVP_MD_meth_free(md);
+        md = nullptr;
+    }
+}
+
+bool MakeDigests() {
+    g_digests[0] = MakeDigest<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final>(NID_sha1, NID_sha1WithRSAEncryption,
+                                                                            SHA_DIGEST_LENGTH, SHA_CBLOCK);
+    g_digests[1] = MakeDigest<SHA256_CTX, SHA224_Init, SHA224_Update, SHA224_Final>(
+        NID_sha224, NID_sha224WithRSAEncryption, SHA224_DIGEST_LENGTH, SHA256_CBLOCK);
+    g_digests[2] = MakeDigest<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(
+        NID_sha256, NID_sha256WithRSAEncryption, SHA256_DIGEST_LENGTH, SHA256_CBLOCK);
+    g_digests[3] = MakeDigest<SHA512_CTX, SHA384_Init, SHA384_Update, SHA384_Final>(
+        NID_sha384, NID_sha384WithRSAEncryption, SHA384_DIGEST_LENGTH, SHA512_CBLOCK);
+    g_digests[4] = MakeDigest<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final>(
+        NID_sha512, NID_sha512WithRSAEncryption, SHA512_DIGEST_LENGTH, SHA512_CBLOCK);
+    for (const EVP_MD* md : g_digests)
+        if (md == nullptr) return false;
+    return true;
 }
 
 // The functional reference from ENGINE_init is kept until the module is unloaded.
 ENGINE* Make() {
     g_rsaPkeyMethod = EVP_PKEY_meth_find(EVP_PKEY_RSA);
-    g_sha1 = MakeDigest<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final>(NID_sha1, NID_sha1WithRSAEncryption,
-                                                                     SHA_DIGEST_LENGTH, SHA_CBLOCK);
-    g_sha256 = MakeDigest<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final>(
-        NID_sha256, NID_sha256WithRSAEncryption, SHA256_DIGEST_LENGTH, SHA256_CBLOCK);
+    const bool digestsMade = MakeDigests();
     ENGINE* engine = ENGINE_new();
-    if (engine == nullptr || g_rsaPkeyMethod == nullptr || g_sha1 == nullptr || g_sha256 == nullptr ||
+    if (engine == nullptr || g_rsaPkeyMethod == nullptr || !digestsMade ||
         ENGINE_set_id(engine, "tokentest-softtoken-rsa") != 1 || ENGINE_set_name(engine, "software token RSA") != 1 ||
         ENGINE_set_RSA(engine, RSA_PKCS1_OpenSSL()) != 1 ||
         ENGINE_set_pkey_meths(engine, PkeyMethods) != 1 || ENGINE_set_digests(engine, Digests) != 1 ||
         ENGINE_init(engine) != 1) {
         ENGINE_free(engine);
-        EVP_MD_meth_free(g_sha1);
-        EVP_MD_meth_free(g_sha256);
-        g_sha1 = g_sha256 = nullptr;
+        FreeDigests();
         return nullptr;
     }
     ENGINE_free(engine);  // the structural reference; ENGINE_init's functional one stays
@@ -92,8 +113,7 @@ struct Release {
     ~Release() {
         if (g_engine == nullptr || OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1) return;
         ENGINE_finish(g_engine);
-        EVP_MD_meth_free(g_sha1);
-        EVP_MD_meth_free(g_sha256);
+        FreeDigests();
         g_engine = nullptr;
     }
 } g_release;

@@ -1,5 +1,5 @@
 #pragma once
-// OpenSSL's own RSA, SHA-1 and SHA-256 code behind a private ENGINE object that is never added
+// OpenSSL's own RSA and SHA-1/SHA-2 code behind a private ENGINE object that is never added
 // to OpenSSL's engine list: keys bound to it and operations that name it use that code even in
 // a host process that registered another engine for RSA (OpenSSL's pkcs11 engine, say).
 struct engine_st;

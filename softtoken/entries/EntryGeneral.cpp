@@ -25,6 +25,18 @@ CK_RV ListToCaller(const std::vector<T>& items, T* out, CK_ULONG_PTR count) {
     return CKR_OK;
 }
 
+// A key with CKA_ALWAYS_AUTHENTICATE: the user PIN once more for the operation just
+// initialised with it, which then may run to its end.
+CK_RV ContextLogin(Session& session, Token& token, const Bytes& pin) {
+    const bool signing = session.signing.Active() && session.signing.needsContextLogin;
+    const bool decrypting = session.decrypting.Active() && session.decrypting.needsContextLogin;
+    Require(signing || decrypting, CKR_OPERATION_NOT_INITIALIZED);
+    token.ConfirmUserPin(pin);
+    session.signing.needsContextLogin = false;
+    session.decrypting.needsContextLogin = false;
+    return CKR_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -205,8 +217,7 @@ CK_RV C_Login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, CK_UTF8CHAR_PTR p
         WipeGuard wipe(value);
         Session& session = module.SessionAt(handle);
         Token& token = module.TokenOf(session);
-        // No key of this token asks for a login of its own.
-        Require(userType != CKU_CONTEXT_SPECIFIC, CKR_OPERATION_NOT_INITIALIZED);
+        if (userType == CKU_CONTEXT_SPECIFIC) return ContextLogin(session, token, value);
         Require(userType == CKU_SO || userType == CKU_USER, CKR_USER_TYPE_INVALID);
         const bool readOnlyExists = module.SessionCount(session.Slot(), false) != module.SessionCount(session.Slot(), true);
         if (userType == CKU_SO && token.State() == Token::Login::None)

@@ -1,14 +1,11 @@
 // Standard entries the token does not implement: they check the library state and the
-// session like the others, then answer CKR_FUNCTION_NOT_SUPPORTED.
+// session like the others, then answer CKR_FUNCTION_NOT_SUPPORTED. C_WaitForSlotEvent
+// answers a poll.
 #include "entries/EntryGuard.h"
 
 using namespace softtoken;
 
 namespace {
-
-CK_RV NotSupported() {
-    return Guarded([](Module&) { return CKR_FUNCTION_NOT_SUPPORTED; });
-}
 
 CK_RV NotSupported(CK_SESSION_HANDLE handle) {
     return Guarded([handle](Module& module) {
@@ -43,6 +40,13 @@ CK_RV C_SignEncryptUpdate(CK_SESSION_HANDLE h, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PT
 CK_RV C_DecryptVerifyUpdate(CK_SESSION_HANDLE h, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR) {
     return NotSupported(h);
 }
-CK_RV C_WaitForSlotEvent(CK_FLAGS, CK_SLOT_ID_PTR, CK_VOID_PTR) { return NotSupported(); }
+// Every slot always holds its token, so no event ever comes: a poll finds none, and a
+// blocking wait, which would never return, is not offered.
+CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR slot, CK_VOID_PTR reserved) {
+    return Guarded([&](Module&) {
+        Require(slot != nullptr && reserved == nullptr, CKR_ARGUMENTS_BAD);
+        return (flags & CKF_DONT_BLOCK) != 0 ? CKR_NO_EVENT : CKR_FUNCTION_NOT_SUPPORTED;
+    });
+}
 
 }  // extern "C"

@@ -30,6 +30,8 @@ private:
 template <typename Operation>
 ActiveOperation<Operation>& Started(ActiveOperation<Operation>& active) {
     Require(active.Active(), CKR_OPERATION_NOT_INITIALIZED);
+    // The operation stays active: the caller may still give the context-specific login.
+    Require(!active.needsContextLogin, CKR_USER_NOT_LOGGED_IN);
     return active;
 }
 

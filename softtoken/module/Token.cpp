@@ -78,8 +78,7 @@ std::shared_ptr<Object> Token::FromStore(const StoredObject& stored) const {
     auto object = std::make_shared<Object>(Object::Decode(stored.clear));
     object->rowId = stored.id;
     object->sealed = stored.sealed;
-    object->opened = stored.sealed.empty();
-    OpenSealed(*object);
+    object->opened = stored.sealed.empty();  // the sealed part is opened on first need
     return object;
 }
 
@@ -88,13 +87,15 @@ Bytes Token::SealContext() const {
     return Bytes(context.begin(), context.end());
 }
 
-void Token::OpenSealed(Object& object) const {
-    if (object.opened || m_tokenKey.empty()) return;
+bool Token::OpenSealed(Object& object) const {
+    if (object.opened) return true;
+    if (m_tokenKey.empty()) return false;
     std::optional<Bytes> plain = StoreCipher::Open(m_tokenKey, object.sealed, SealContext());
-    if (!plain) return;  // sealed under another token key: stays closed
+    if (!plain) return false;  // sealed under another token key: stays closed
+    WipeGuard wipe(*plain);
     for (auto& [type, value] : Object::Decode(*plain)) object.Set(type, std::move(value));
-    StoreCipher::Wipe(*plain);
     object.opened = true;
+    return true;
 }
 
 void Token::CloseSealed(Object& object) const {
@@ -284,9 +285,21 @@ void Token::LogIn(CK_USER_TYPE user, const Bytes& pin) {
     Bytes tokenKey = Unlock(who, pin, transaction);
     WipeGuard wipe(tokenKey);
     transaction.Commit();
+    // Sealed parts are opened when a call first needs them: the login costs the same for
+    // any number of objects.
     m_tokenKey = tokenKey;
     m_login = who;
-    for (auto& [handle, object] : m_objects) OpenSealed(*object);
+}
+
+// The user PIN again, for one operation of a key that asks for it: checked and counted as a
+// user login is, the login state unchanged.
+void Token::ConfirmUserPin(const Bytes& pin) {
+    Require(m_login == Login::User, CKR_USER_NOT_LOGGED_IN);
+    StoreTransaction transaction(m_store);
+    LoadCurrentRecord();
+    Bytes tokenKey = Unlock(Login::User, pin, transaction);
+    StoreCipher::Wipe(tokenKey);
+    transaction.Commit();
 }
 
 void Token::LogOut() {
@@ -328,8 +341,9 @@ void Token::ChangePin(const Bytes& oldPin, const Bytes& newPin) {
     transaction.Commit();
 }
 
-bool Token::IsVisible(const Object& object) const {
-    return object.opened && (!object.IsPrivate() || m_login == Login::User);
+bool Token::IsVisible(Object& object) const {
+    if (object.IsPrivate() && m_login != Login::User) return false;
+    return OpenSealed(object);
 }
 
 // Handles come from searches, which refresh the cache; looking one up costs no store access.
@@ -339,10 +353,22 @@ std::shared_ptr<Object> Token::Find(CK_OBJECT_HANDLE handle) {
     return it->second;
 }
 
-std::vector<CK_OBJECT_HANDLE> Token::Search(const Object::Map& query) const {
+// The clear attributes decide first, so that only the objects they leave are opened.
+bool Token::MayMatch(const Object& object, const Object::Map& query) {
+    if (object.opened) return true;
+    for (const auto& [type, value] : query) {
+        if (ObjectPolicy::IsSealed(object, type)) continue;
+        auto it = object.Attributes().find(type);
+        if (it == object.Attributes().end() || it->second != value) return false;
+    }
+    return true;
+}
+
+std::vector<CK_OBJECT_HANDLE> Token::Search(const Object::Map& query) {
     std::vector<CK_OBJECT_HANDLE> found;
     for (const auto& [handle, object] : m_objects)
-        if (IsVisible(*object) && ObjectPolicy::Matches(*object, query)) found.push_back(handle);
+        if (MayMatch(*object, query) && IsVisible(*object) && ObjectPolicy::Matches(*object, query))
+            found.push_back(handle);
     return found;
 }
 

@@ -44,6 +44,8 @@ public:
 
     void Initialize(const Bytes& soPin, const Bytes& label);
     void LogIn(CK_USER_TYPE user, const Bytes& pin);
+    // C_Login(CKU_CONTEXT_SPECIFIC): the logged-in user's PIN, with its failure count.
+    void ConfirmUserPin(const Bytes& pin);
     void LogOut();
     void InitUserPin(const Bytes& pin);
     // Changes the PIN of whoever is logged in, or the user PIN when nobody is.
@@ -51,9 +53,10 @@ public:
 
     // Objects: handles of token objects are their store rows; session objects get their own
     // range below 2^31.
-    bool IsVisible(const Object& object) const;
+    // Private objects need the user; a token object's sealed part is opened on first need,
+    // which needs the token key. Both open what they hand out or match on.
     std::shared_ptr<Object> Find(CK_OBJECT_HANDLE handle);  // visible objects only, else null
-    std::vector<CK_OBJECT_HANDLE> Search(const Object::Map& query) const;
+    std::vector<CK_OBJECT_HANDLE> Search(const Object::Map& query);
     CK_OBJECT_HANDLE Add(Object object);
     // Adds several objects at once: all of them or, on failure, none.
     std::vector<CK_OBJECT_HANDLE> AddAll(std::vector<Object> objects);
@@ -104,7 +107,10 @@ private:
     void Reload();
     CK_OBJECT_HANDLE NextSessionObject();  // never handed out before in this process
     std::shared_ptr<Object> FromStore(const StoredObject& stored) const;
-    void OpenSealed(Object& object) const;
+    bool IsVisible(Object& object) const;
+    // Whether the object's clear attributes leave it a candidate for the query.
+    static bool MayMatch(const Object& object, const Object::Map& query);
+    bool OpenSealed(Object& object) const;  // true when the sealed part is (now) in the map
     void CloseSealed(Object& object) const;
     std::pair<Bytes, Bytes> Split(const Object& object) const;
     Bytes SealContext() const;

@@ -24,8 +24,9 @@ void Check(const char* call, CK_RV rv, CK_RV expected = CKR_OK) {
 }
 
 void FinaliseAtExit() {
-    CK_MECHANISM_TYPE mechanisms[32];
-    CK_ULONG count = 32;
+    // Room for every mechanism the token lists.
+    CK_MECHANISM_TYPE mechanisms[256];
+    CK_ULONG count = 256;
     const CK_RV listed = g_module->C_GetMechanismList(0, mechanisms, &count);
     const CK_RV closed = g_module->C_CloseAllSessions(0);
     const CK_RV finalised = g_module->C_Finalize(nullptr);

@@ -10,6 +10,15 @@
 namespace softtoken_test {
 
 const Bytes kDefaultPin = {'5', '2', '8', '1', '6', '0', '3', '7'};
+
+Bytes Hex(const std::string& text) {
+    Bytes out;
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 CK_BBOOL Value::True = CK_TRUE;
 CK_BBOOL Value::False = CK_FALSE;
 

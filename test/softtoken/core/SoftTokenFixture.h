@@ -21,6 +21,10 @@ std::string RvName(CK_RV rv);
 
 extern const Bytes kDefaultPin;  // "52816037"
 
+// Bytes from hex digits ("0b0c..."), and a text's bytes.
+Bytes Hex(const std::string& text);
+Bytes Text(const std::string& text);
+
 // The built shared module, loaded with dlopen: a second, independent instance of the token
 // for child processes. Null when it cannot be loaded.
 CK_FUNCTION_LIST* LoadSharedModule();
