@@ -25,5 +25,6 @@ void Compare(const char* title, int count, const std::function<void()>& throughM
 void DigestBench(CK_SESSION_HANDLE session);  // SHA-256 and HMAC-SHA-256 over 1 MiB
 void AesBench(CK_SESSION_HANDLE session);
 void GostBench(CK_SESSION_HANDLE session);
+void EcBench(CK_SESSION_HANDLE session);
 
 }  // namespace bench

@@ -245,6 +245,7 @@ const std::vector<Family> kFamilies = {
     DigestBench,
     AesBench,
     GostBench,
+    EcBench,
 };
 
 }  // namespace
