@@ -33,6 +33,7 @@ CK_OBJECT_HANDLE CreateRsaPrivateKey(CK_SESSION_HANDLE session, crypto::RsaKeyCo
 void DigestBench(CK_SESSION_HANDLE session);  // SHA-256 and HMAC-SHA-256 over 1 MiB
 void AesBench(CK_SESSION_HANDLE session);
 void GostBench(CK_SESSION_HANDLE session);
+void EcBench(CK_SESSION_HANDLE session);
 void RsaBench(CK_SESSION_HANDLE session);
 
 }  // namespace bench

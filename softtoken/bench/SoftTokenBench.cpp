@@ -204,6 +204,7 @@ const std::vector<Family> kFamilies = {
     DigestBench,
     AesBench,
     GostBench,
+    EcBench,
     RsaBench,
 };
 
