@@ -29,7 +29,7 @@ CK_RV Init(Module& module, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism,
 CK_RV OneShot(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
               CK_ULONG_PTR outLength, bool decrypt) {
     Require((in != nullptr || inLength == 0) && outLength != nullptr, CKR_ARGUMENTS_BAD);
-    Session& session = module.SessionAt(handle);
+    Session& session = module.OperationSessionAt(handle);
     Active& active = Started(OperationOf(session, decrypt));
     OperationEnd<CipherOperation> end(active);
     Require(!active.started, CKR_OPERATION_ACTIVE);
@@ -47,7 +47,7 @@ CK_RV OneShot(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG
 CK_RV Update(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
              CK_ULONG_PTR outLength, bool decrypt) {
     Require((in != nullptr || inLength == 0) && outLength != nullptr, CKR_ARGUMENTS_BAD);
-    Session& session = module.SessionAt(handle);
+    Session& session = module.OperationSessionAt(handle);
     Active& active = Started(OperationOf(session, decrypt));
     OperationEnd<CipherOperation> end(active);
     Require(active.operation->AllowsMultiPart(), CKR_FUNCTION_NOT_SUPPORTED);
@@ -60,7 +60,7 @@ CK_RV Update(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG 
 
 CK_RV Final(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR out, CK_ULONG_PTR outLength, bool decrypt) {
     Require(outLength != nullptr, CKR_ARGUMENTS_BAD);
-    Session& session = module.SessionAt(handle);
+    Session& session = module.OperationSessionAt(handle);
     Active& active = Started(OperationOf(session, decrypt));
     OperationEnd<CipherOperation> end(active);
     Require(active.operation->AllowsMultiPart(), CKR_FUNCTION_NOT_SUPPORTED);

@@ -42,7 +42,7 @@ CK_RV C_Digest(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, 
                CK_ULONG_PTR digestLength) {
     return Guarded([&](Module& module) {
         Require((data != nullptr || dataLength == 0) && digestLength != nullptr, CKR_ARGUMENTS_BAD);
-        Session& session = module.SessionAt(handle);
+        Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.digesting);
         if (active.started) {
             active.Reset();
@@ -60,7 +60,7 @@ CK_RV C_Digest(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, 
 CK_RV C_DigestUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length) {
     return Guarded([&](Module& module) {
         Require(part != nullptr || length == 0, CKR_ARGUMENTS_BAD);
-        Session& session = module.SessionAt(handle);
+        Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.digesting);
         OperationEnd<SignOperation> end(active);
         active.operation->Update(part, length);
@@ -90,7 +90,7 @@ CK_RV C_DigestKey(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE keyHandle) {
 CK_RV C_DigestFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR digest, CK_ULONG_PTR digestLength) {
     return Guarded([&](Module& module) {
         Require(digestLength != nullptr, CKR_ARGUMENTS_BAD);
-        Session& session = module.SessionAt(handle);
+        Session& session = module.OperationSessionAt(handle);
         return Finish(Started(session.digesting), digest, digestLength);
     });
 }

@@ -49,7 +49,7 @@ CK_RV Finish(Active& active, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength
 
 CK_RV Update(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length, Active& (*of)(Session&)) {
     Require(part != nullptr || length == 0, CKR_ARGUMENTS_BAD);
-    Session& session = module.SessionAt(handle);
+    Session& session = module.OperationSessionAt(handle);
     Active& active = Started(of(session));
     OperationEnd<SignOperation> end(active);
     // Mechanisms that take their input in one piece have no multi-part form.
@@ -75,7 +75,7 @@ CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK
              CK_ULONG_PTR signatureLength) {
     return Guarded([&](Module& module) {
         Require((data != nullptr || dataLength == 0) && signatureLength != nullptr, CKR_ARGUMENTS_BAD);
-        Session& session = module.SessionAt(handle);
+        Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.signing);
         if (active.started) {
             active.Reset();
@@ -97,7 +97,7 @@ CK_RV C_SignUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length) 
 CK_RV C_SignFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength) {
     return Guarded([&](Module& module) {
         Require(signatureLength != nullptr, CKR_ARGUMENTS_BAD);
-        Session& session = module.SessionAt(handle);
+        Session& session = module.OperationSessionAt(handle);
         return Finish(Started(session.signing), signature, signatureLength);
     });
 }
@@ -111,7 +111,7 @@ CK_RV C_Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, 
     return Guarded([&](Module& module) {
         Require((data != nullptr || dataLength == 0) && (signature != nullptr || signatureLength == 0),
                 CKR_ARGUMENTS_BAD);
-        Session& session = module.SessionAt(handle);
+        Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.verifying);
         OperationEnd<SignOperation> end(active);
         Require(!active.started, CKR_OPERATION_ACTIVE);
@@ -127,7 +127,7 @@ CK_RV C_VerifyUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length
 CK_RV C_VerifyFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG signatureLength) {
     return Guarded([&](Module& module) {
         Require(signature != nullptr || signatureLength == 0, CKR_ARGUMENTS_BAD);
-        Session& session = module.SessionAt(handle);
+        Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.verifying);
         OperationEnd<SignOperation> end(active);
         return active.operation->Verify(FromCaller(signature, signatureLength));

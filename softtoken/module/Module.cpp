@@ -130,6 +130,12 @@ Session& Module::SessionAt(CK_SESSION_HANDLE handle) {
     return session;
 }
 
+Session& Module::OperationSessionAt(CK_SESSION_HANDLE handle) {
+    auto it = m_sessions.find(handle);
+    Require(it != m_sessions.end() && IsCurrent(*it->second), CKR_SESSION_HANDLE_INVALID);
+    return *it->second;
+}
+
 bool Module::IsCurrent(const Session& session) const {
     return session.Generation() == m_tokens.at(session.Slot())->Generation();
 }

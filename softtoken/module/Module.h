@@ -34,6 +34,11 @@ public:
     // generation are closed, and SessionAt answers CKR_SESSION_HANDLE_INVALID for them.
     Token& TokenAt(CK_SLOT_ID slot);
     Session& SessionAt(CK_SESSION_HANDLE handle);
+    // For the calls that go on with an operation an Init call started (C_Sign, C_EncryptUpdate,
+    // ...): they use only what Init took, so they skip the store's version check, the largest
+    // fixed cost of a short call. A re-initialisation elsewhere is noticed by the next call
+    // that reads the store.
+    Session& OperationSessionAt(CK_SESSION_HANDLE handle);
     Token& TokenOf(const Session& session) { return *m_tokens.at(session.Slot()); }
     ObjectStore& Store() { return *m_store; }
 

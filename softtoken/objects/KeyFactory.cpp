@@ -36,6 +36,10 @@ void KeyFactory::FillRsa(Object& publicKey, Object& privateKey, const crypto::Rs
     publicKey.Set(CKA_MODULUS, rsa.modulus);
     publicKey.Set(CKA_PUBLIC_EXPONENT, rsa.publicExponent);
     publicKey.SetUlong(CKA_MODULUS_BITS, static_cast<CK_ULONG>(rsa.modulus.size() * 8));
+    FillRsaPrivate(privateKey, rsa);
+}
+
+void KeyFactory::FillRsaPrivate(Object& privateKey, const crypto::RsaKeyComponents& rsa) {
     privateKey.Set(CKA_MODULUS, rsa.modulus);
     privateKey.Set(CKA_PUBLIC_EXPONENT, rsa.publicExponent);
     privateKey.Set(CKA_PRIVATE_EXPONENT, rsa.privateExponent);

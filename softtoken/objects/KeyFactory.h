@@ -18,6 +18,8 @@ public:
     static Object Typed(Object::Map attributes, CK_OBJECT_CLASS objectClass, CK_KEY_TYPE keyType);
     static void MarkGenerated(Object& key, CK_MECHANISM_TYPE mechanism);
     static void FillRsa(Object& publicKey, Object& privateKey, const crypto::RsaKeyComponents& rsa);
+    // The private key's values alone.
+    static void FillRsaPrivate(Object& privateKey, const crypto::RsaKeyComponents& rsa);
     static void WipeRsa(crypto::RsaKeyComponents& rsa);
     static void FillGost(Object& publicKey, Object& privateKey, const crypto::GostKeyComponents& gost);
     // Private key, public key and certificate, all under the SHA-1 of the public key value.

@@ -2,9 +2,13 @@
 // EVP parameter code the crypto layer uses.
 #include "TestSupport.h"
 #include "crypto/Rsa.h"
+#include "crypto/RsaHash.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <openssl/obj_mac.h>
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
@@ -142,6 +146,76 @@ TEST(Rsa, ExponentWithLeadingZerosAndDefaultExponent) {
     RsaKeyComponents key = Rsa::Generate(1024, {});
     EXPECT_EQ(key.publicExponent, Hex("010001"));
     EXPECT_EQ(key.modulus.size(), 128u);
+}
+
+// The PKCS#8 form is read back by OpenSSL's own decoder, and what OpenSSL encodes is read here.
+TEST_F(RsaKeyTest, Pkcs8FormRoundTripsThroughOpenSsl) {
+    const Bytes der = Rsa::ToPkcs8(Key());
+    const unsigned char* in = der.data();
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> parsed(
+        d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &in, static_cast<long>(der.size())), EVP_PKEY_free);
+    ASSERT_NE(parsed, nullptr);
+    BIGNUM* d = nullptr;
+    ASSERT_EQ(EVP_PKEY_get_bn_param(parsed.get(), "d", &d), 1);
+    Bytes privateExponent(static_cast<size_t>(BN_num_bytes(d)));
+    BN_bn2bin(d, privateExponent.data());
+    BN_free(d);
+    EXPECT_EQ(privateExponent, Key().privateExponent);
+
+    unsigned char* out = nullptr;
+    std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(EVP_PKEY2PKCS8(parsed.get()),
+                                                                                   PKCS8_PRIV_KEY_INFO_free);
+    const int length = i2d_PKCS8_PRIV_KEY_INFO(info.get(), &out);
+    ASSERT_GT(length, 0);
+    const Bytes reencoded(out, out + length);
+    OPENSSL_free(out);
+    const RsaKeyComponents back = Rsa::FromPkcs8(reencoded);
+    EXPECT_EQ(back.modulus, Key().modulus);
+    EXPECT_EQ(back.privateExponent, Key().privateExponent);
+    EXPECT_EQ(back.prime1, Key().prime1);
+    EXPECT_EQ(back.coefficient, Key().coefficient);
+}
+
+TEST_F(RsaKeyTest, Pkcs8RefusesWhatIsNotOneRsaPrivateKey) {
+    const Bytes der = Rsa::ToPkcs8(Key());
+    Bytes trailing = der;
+    trailing.push_back(0);
+    Bytes truncated(der.begin(), der.end() - 1);
+    const Bytes notDer(64, 0x30);
+    for (const Bytes* bad : std::initializer_list<const Bytes*>{&trailing, &truncated, &notDer})
+        EXPECT_EQ(ErrorOf([&] { Rsa::FromPkcs8(*bad); }), CKR_WRAPPED_KEY_INVALID);
+    EXPECT_EQ(ErrorOf([] { Rsa::FromPkcs8({}); }), CKR_WRAPPED_KEY_INVALID);
+    // An EC key's PrivateKeyInfo is well formed but no RSA key.
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> ec(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(EVP_PKEY2PKCS8(ec.get()),
+                                                                                   PKCS8_PRIV_KEY_INFO_free);
+    unsigned char* out = nullptr;
+    const int length = i2d_PKCS8_PRIV_KEY_INFO(info.get(), &out);
+    const Bytes ecDer(out, out + length);
+    OPENSSL_free(out);
+    EXPECT_EQ(ErrorOf([&] { Rsa::FromPkcs8(ecDer); }), CKR_WRAPPED_KEY_INVALID);
+    // Without its CRT values a key has no complete RSAPrivateKey.
+    RsaKeyComponents bare{Key().modulus, Key().publicExponent, Key().privateExponent, {}, {}, {}, {}, {}};
+    EXPECT_EQ(ErrorOf([&] { Rsa::ToPkcs8(bare); }), CKR_KEY_NOT_WRAPPABLE);
+}
+
+// Hashing in parts gives the digest of the whole, for every hash the signatures use.
+TEST(Rsa, HashInPartsEqualsTheDigestOfTheWhole) {
+    const std::pair<CK_MECHANISM_TYPE, const EVP_MD*> hashes[] = {
+        {CKM_SHA_1, EVP_sha1()}, {CKM_SHA224, EVP_sha224()}, {CKM_SHA256, EVP_sha256()},
+        {CKM_SHA384, EVP_sha384()}, {CKM_SHA512, EVP_sha512()}};
+    const Bytes data(1000, 0x5C);
+    for (const auto& [mechanism, md] : hashes) {
+        RsaHash hash(mechanism);
+        hash.Update(data.data(), 1);
+        hash.Update(data.data() + 1, 0);
+        hash.Update(data.data() + 1, data.size() - 1);
+        Bytes expected(static_cast<size_t>(EVP_MD_get_size(md)));
+        EVP_Digest(data.data(), data.size(), expected.data(), nullptr, md, nullptr);
+        EXPECT_EQ(hash.Final(), expected) << mechanism;
+        EXPECT_EQ(RsaHash::Length(mechanism), expected.size());
+    }
+    EXPECT_EQ(ErrorOf([] { RsaHash hash(CKM_MD5); }), CKR_MECHANISM_INVALID);
 }
 
 }  // namespace

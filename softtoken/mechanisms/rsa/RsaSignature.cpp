@@ -1,34 +1,53 @@
 #include "mechanisms/rsa/RsaSignature.h"
 
 #include "objects/KeyAccess.h"
+#include "crypto/Rsa.h"
 
 namespace softtoken {
+namespace {
 
-RsaSignature::RsaSignature(CK_MECHANISM_TYPE mechanism, Object& key, bool verify)
-    : m_mechanism(mechanism), m_key(key) {
+// PSS needs room for the digest, the salt and two more bytes in the encoded message.
+void RequireSaltFits(const crypto::RsaPadding& padding, size_t modulusBits) {
+    if (padding.scheme != crypto::RsaPadding::Scheme::Pss) return;
+    const size_t encodedLength = (modulusBits + 6) / 8;
+    const size_t needed = crypto::RsaHash::Length(padding.hash) + 2;
+    Require(encodedLength >= needed && padding.saltLength <= encodedLength - needed, CKR_MECHANISM_PARAM_INVALID);
+}
+
+}  // namespace
+
+RsaSignature::RsaSignature(Object& key, bool verify, const crypto::RsaPadding& padding, bool hashHere)
+    : m_key(key), m_padding(padding) {
     // Loads the key now, so that stored values that form no RSA key fail the Init call.
     KeyAccess::Loaded([&] {
-        if (verify) KeyAccess::RsaPublic(m_key);
-        else KeyAccess::RsaPrivate(m_key);
+        if (verify) {
+            const auto& loaded = KeyAccess::RsaPublic(m_key);
+            m_length = crypto::Rsa::SignatureLength(loaded);
+            RequireSaltFits(m_padding, crypto::Rsa::ModulusBits(loaded));
+        } else {
+            const auto& loaded = KeyAccess::RsaPrivate(m_key);
+            m_length = crypto::Rsa::SignatureLength(loaded);
+            RequireSaltFits(m_padding, crypto::Rsa::ModulusBits(loaded));
+        }
     });
+    if (hashHere) m_hash.emplace(m_padding.hash);
 }
 
-bool RsaSignature::AllowsMultiPart() const { return m_mechanism != CKM_RSA_PKCS; }
+bool RsaSignature::AllowsMultiPart() const { return m_hash.has_value(); }
 
 void RsaSignature::Update(const unsigned char* data, size_t length) {
-    if (length) m_data.insert(m_data.end(), data, data + length);
+    if (m_hash) m_hash->Update(data, length);
+    else if (length) m_data.insert(m_data.end(), data, data + length);
 }
 
-size_t RsaSignature::ResultLength() const { return m_key.Get(CKA_MODULUS).size(); }
+size_t RsaSignature::ResultLength() const { return m_length; }
 
-Bytes RsaSignature::Final() {
-    if (m_mechanism == CKM_RSA_PKCS) return crypto::Rsa::SignPkcs1Raw(KeyAccess::RsaPrivate(m_key), m_data);
-    return crypto::Rsa::SignSha256Pkcs1(KeyAccess::RsaPrivate(m_key), m_data);
-}
+Bytes RsaSignature::Input() { return m_hash ? m_hash->Final() : m_data; }
+
+Bytes RsaSignature::Final() { return crypto::Rsa::Sign(KeyAccess::RsaPrivate(m_key), m_padding, Input()); }
 
 CK_RV RsaSignature::Verify(const Bytes& signature) {
-    if (m_mechanism == CKM_RSA_PKCS) return crypto::Rsa::VerifyPkcs1Raw(KeyAccess::RsaPublic(m_key), m_data, signature);
-    return crypto::Rsa::VerifySha256Pkcs1(KeyAccess::RsaPublic(m_key), m_data, signature);
+    return crypto::Rsa::Verify(KeyAccess::RsaPublic(m_key), m_padding, Input(), signature);
 }
 
 }  // namespace softtoken

@@ -1,0 +1,146 @@
+#pragma once
+// Known-answer vectors for the RSA tests. The PKCS#1 v1.5 signature (Example 1.1), the PSS
+// signature (Example 1.1) and the OAEP encryption (Example 1.1) come from RSA Laboratories'
+// PKCS #1 v2.1 test vectors (pkcs1v15sign-vectors.txt, pss-vect.txt, oaep-vect.txt); the
+// 1024-bit SHA-1, SHA-224 and SHA-256 signatures (e = 0x1001) from NIST CAVP SigGen15_186-3.
+// All are hex strings.
+
+namespace softtoken_test {
+namespace rsa_vectors {
+
+constexpr const char* kPkcs1Modulus =
+    "a56e4a0e701017589a5187dc7ea841d156f2ec0e36ad52a44dfeb1e61f7ad991d8c51056ffedb162b4c0f283a12a88a3"
+    "94dff526ab7291cbb307ceabfce0b1dfd5cd9508096d5b2b8b6df5d671ef6377c0921cb23c270a70e2598e6ff89d19f1"
+    "05acc2d3f0cb35f29280e1386b6f64c4ef22e1e1f20d0ce8cffb2249bd9a2137";
+
+constexpr const char* kPkcs1PrivateExponent =
+    "33a5042a90b27d4f5451ca9bbbd0b44771a101af884340aef9885f2a4bbe92e894a724ac3c568c8f97853ad07c0266c8"
+    "c6a3ca0929f1e8f11231884429fc4d9ae55fee896a10ce707c3ed7e734e44727a39574501a532683109c2abacaba283c"
+    "31b4bd2f53c3ee37e352cee34f9e503bd80c0622ad79c6dcee883547c6a3b325";
+
+constexpr const char* kPkcs1Prime1 =
+    "e7e8942720a877517273a356053ea2a1bc0c94aa72d55c6e86296b2dfc967948c0a72cbccca7eacb35706e09a1df55a1"
+    "535bd9b3cc34160b3b6dcd3eda8e6443";
+
+constexpr const char* kPkcs1Prime2 =
+    "b69dca1cf7d4d7ec81e75b90fcca874abcde123fd2700180aa90479b6e48de8d67ed24f9f19d85ba275874f542cd20dc"
+    "723e6963364a1f9425452b269a6799fd";
+
+constexpr const char* kPkcs1Exponent1 =
+    "28fa13938655be1f8a159cbaca5a72ea190c30089e19cd274a556f36c4f6e19f554b34c077790427bbdd8dd3ede24483"
+    "28f385d81b30e8e43b2fffa027861979";
+
+constexpr const char* kPkcs1Exponent2 =
+    "1a8b38f398fa712049898d7fb79ee0a77668791299cdfa09efc0e507acb21ed74301ef5bfd48be455eaeb6e167825582"
+    "7580a8e4e8e14151d1510a82a3f2e729";
+
+constexpr const char* kPkcs1Coefficient =
+    "27156aba4126d24a81f3a528cbfb27f56886f840a9f6e86e17a44b94fe9319584b8e22fdde1e5a2e3bd8aa5ba8d85841"
+    "94eb2190acf832b847f13a3d24a79f4d";
+
+constexpr const char* kPkcs1Message =
+    "cdc87da223d786df3b45e0bbbc721326d1ee2af806cc315475cc6f0d9c66e1b62371d45ce2392e1ac92844c310102f15"
+    "6a0d8d52c1f4c40ba3aa65095786cb769757a6563ba958fed0bcc984e8b517a3d5f515b23b8a41e74aa867693f90dfb0"
+    "61a6e86dfaaee64472c00e5f20945729cbebe77f06ce78e08f4098fba41f9d6193c0317e8b60d4b6084acb42d29e3808"
+    "a3bc372d85e331170fcbf7cc72d0b71c296648b3a4d10f416295d0807aa625cab2744fd9ea8fd223c42537029828bd16"
+    "be02546f130fd2e33b936d2676e08aed1b73318b750a0167d0";
+
+constexpr const char* kPkcs1Signature =
+    "6bc3a06656842930a247e30d5864b4d819236ba7c68965862ad7dbc4e24af28e86bb531f03358be5fb74777c6086f850"
+    "caef893f0d6fcc2d0c91ec013693b4ea00b80cd49aac4ecb5f8911afe539ada4a8f3823d1d13e472d1490547c659c761"
+    "7f3d24087ddb6f2b72096167fc097cab18e9a458fcb634cdce8ee35894c484d7";
+
+constexpr const char* kNistModulus =
+    "a3ecf80ff1804833c36a89a1583f58ef3332476a50a153e73ced17796139636045c131a6b17222ba8848f70150b18dfa"
+    "390bfb1670ae982dfbc311fd0ede055564687af3805ca883944bb5ac9ec19b0e0cfbd9a314d70b17080c3d49b50cbf41"
+    "7062eb41bd639d67a5fb330ec55a0489fee08eeec97ed487c114b20393fe0aef";
+
+constexpr const char* kNistSha1Message =
+    "1018469fda81f41922cfdb2dca679f7f3a286f11ba448ab71e4e02cca994c0242caec9416e57c0cad07cab383193fad3"
+    "102ec5ddf0d0550d01ffe63ffc9aab694f6d13d17a034b7db9bb04ebe31e76039270a44a8485e25841d7958cfed53bfe"
+    "c27dabb5c72c9d1b23b56cada7b11bf7081797c03c0d3b8227fd991d77ea78cb";
+
+constexpr const char* kNistSha1Signature =
+    "147a8797d9d653f52d210135f61bbdfe59698d755b076230f2b252e7792c86121469fab7b410789df4f193a76e8be99a"
+    "2162e422c6a56106fa4e2fe5abafc542ff1a899d8580f9f6b4cd29a8310cd34964ce22bbad9618d97e4c36695b246bdd"
+    "0c0d5d0c75d044265e6f275a272718b0c2b93974dc76ddcca985bef994ce67bd";
+
+constexpr const char* kNistSha224Message =
+    "ee957a3107024f9a51d212fc6ff18d46a26a2d80df2cb6b1250f36010d12381ba3e639d574b16013e80c69e8d24de3ff"
+    "460c9b3aabe05898106ac85cc495bb6c201b8ff7a84ceb5a530bb14526192d1907969395d1c4a8b2a40fbfcb7f4ae701"
+    "103c63deca5b5a3939d7d05992dad55d8f0ffcda79610fc78605019666ba24a4";
+
+constexpr const char* kNistSha224Signature =
+    "10fafcf4b543c9d58c1658a9d96e2d3ba1276406951b2d2ea5a7930fa18a88f88a0ebdc53038c0277f7f00e699b5aa49"
+    "77b25d42edacf3ed6eba656c177bbba622b710e5bd78de381f626e38b5d49fa06fd5e0e9acb5fc67ae86107313575be7"
+    "5bb4535864b57adef917dae1f04b0ed4bd02ee81cc3f0caa9b7a9a9d940d9372";
+
+constexpr const char* kNistSha256Message =
+    "dfce08b64b9ea4014947012670548da4ceeee084dbfe509aac92bf096982b8050153bbdd1c5bd4385226729e9a19773b"
+    "05558ce0acdfb74be6fd2fa8bfe36f58a68e89f066f1bd85584f4a27d6e884abf2d727ae683bebd6d295585b1b71dcc6"
+    "36491bf910a68670c3882fc60c08db7bff3c59f4f95b13c3d721e329657528d9";
+
+constexpr const char* kNistSha256Signature =
+    "8d9d30a87df0c2f6cd651fcaf2b9ac1296287ad3d4b03132e330f08ab701fc197040d0a261f631e7e34478b592551e1f"
+    "682395c9e2b54c8ce8b0c72c1b5a79748cc34f9152730a7f67fae1225a4ce750f1d5d4e288176df197e7503c88b5baec"
+    "ef3abcf2875f111e6d7f7b4dc8afa2ed3c1d7ad8e7cf45a77f0b1cb178518402";
+
+constexpr const char* kPssModulus =
+    "a2ba40ee07e3b2bd2f02ce227f36a195024486e49c19cb41bbbdfbba98b22b0e577c2eeaffa20d883a76e65e394c69d4"
+    "b3c05a1e8fadda27edb2a42bc000fe888b9b32c22d15add0cd76b3e7936e19955b220dd17d4ea904b1ec102b2e4de775"
+    "1222aa99151024c7cb41cc5ea21d00eeb41f7c800834d2c6e06bce3bce7ea9a5";
+
+constexpr const char* kPssMessage =
+    "859eef2fd78aca00308bdc471193bf55bf9d78db8f8a672b484634f3c9c26e6478ae10260fe0dd8c082e53a5293af217"
+    "3cd50c6d5d354febf78b26021c25c02712e78cd4694c9f469777e451e7f8e9e04cd3739c6bbfedae487fb55644e9ca74"
+    "ff77a53cb729802f6ed4a5ffa8ba159890fc";
+
+constexpr const char* kPssMessageHash =
+    "37b66ae0445843353d47ecb0b4fd14c110e62d6a";
+
+constexpr const char* kPssSignature =
+    "8daa627d3de7595d63056c7ec659e54406f10610128baae821c8b2a0f3936d54dc3bdce46689f6b7951bb18e84054276"
+    "9718d5715d210d85efbb596192032c42be4c29972c856275eb6d5a45f05f51876fc6743deddd28caec9bb30ea99e02c3"
+    "488269604fe497f74ccd7c7fca1671897123cbd30def5d54a2b5536ad90a747e";
+
+constexpr const char* kOaepModulus =
+    "a8b3b284af8eb50b387034a860f146c4919f318763cd6c5598c8ae4811a1e0abc4c7e0b082d693a5e7fced675cf46685"
+    "12772c0cbc64a742c6c630f533c8cc72f62ae833c40bf25842e984bb78bdbf97c0107d55bdb662f5c4e0fab9845cb514"
+    "8ef7392dd3aaff93ae1e6b667bb3d4247616d4f5ba10d4cfd226de88d39f16fb";
+
+constexpr const char* kOaepPrivateExponent =
+    "53339cfdb79fc8466a655c7316aca85c55fd8f6dd898fdaf119517ef4f52e8fd8e258df93fee180fa0e4ab29693cd83b"
+    "152a553d4ac4d1812b8b9fa5af0e7f55fe7304df41570926f3311f15c4d65a732c483116ee3d3d2d0af3549ad9bf7cbf"
+    "b78ad884f84d5beb04724dc7369b31def37d0cf539e9cfcdd3de653729ead5d1";
+
+constexpr const char* kOaepPrime1 =
+    "d32737e7267ffe1341b2d5c0d150a81b586fb3132bed2f8d5262864a9cb9f30af38be448598d413a172efb802c21acf1"
+    "c11c520c2f26a471dcad212eac7ca39d";
+
+constexpr const char* kOaepPrime2 =
+    "cc8853d1d54da630fac004f471f281c7b8982d8224a490edbeb33d3e3d5cc93c4765703d1dd791642f1f116a0dd852be"
+    "2419b2af72bfe9a030e860b0288b5d77";
+
+constexpr const char* kOaepExponent1 =
+    "0e12bf1718e9cef5599ba1c3882fe8046a90874eefce8f2ccc20e4f2741fb0a33a3848aec9c9305fbecbd2d76819967d"
+    "4671acc6431e4037968db37878e695c1";
+
+constexpr const char* kOaepExponent2 =
+    "95297b0f95a2fa67d00707d609dfd4fc05c89dafc2ef6d6ea55bec771ea333734d9251e79082ecda866efef13c459e1a"
+    "631386b7e354c899f5f112ca85d71583";
+
+constexpr const char* kOaepCoefficient =
+    "4f456c502493bdc0ed2ab756a3a6ed4d67352a697d4216e93212b127a63d5411ce6fa98d5dbefd73263e372814274381"
+    "8166ed7dd63687dd2a8ca1d2f4fbd8e1";
+
+constexpr const char* kOaepMessage =
+    "6628194e12073db03ba94cda9ef9532397d50dba79b987004afefe34";
+
+constexpr const char* kOaepEncrypted =
+    "354fe67b4a126d5d35fe36c777791a3f7ba13def484e2d3908aff722fad468fb21696de95d0be911c2d3174f8afcc201"
+    "035f7b6d8e69402de5451618c21a535fa9d7bfc5b8dd9fc243f8cf927db31322d6e881eaa91a996170e657a05a266426"
+    "d98c88003f8477c1227094a0d9fa1e8c4024309ce1ecccb5210035d47ac72e8a";
+
+
+}  // namespace rsa_vectors
+}  // namespace softtoken_test
