@@ -8,13 +8,13 @@ namespace {
 using Active = ActiveOperation<CipherOperation>;
 using Call = Active::Call;
 
-Active& OperationOf(Session& session, bool decrypt) { return decrypt ? session.decrypting : session.encrypting; }
+Active Session::*OperationOf(bool decrypt) { return decrypt ? &Session::decrypting : &Session::encrypting; }
 
 CK_RV Init(Module& module, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE keyHandle,
            bool decrypt) {
     Require(mechanism != nullptr, CKR_ARGUMENTS_BAD);
     Session& session = module.SessionAt(handle);
-    Active& active = OperationOf(session, decrypt);
+    Active& active = session.*OperationOf(decrypt);
     const KeyUse use = decrypt ? KeyUse::Decrypt : KeyUse::Encrypt;
     auto [row, key] =
         StartWithKey(module, session, active, *mechanism, decrypt ? CKF_DECRYPT : CKF_ENCRYPT, keyHandle, use);
@@ -28,9 +28,9 @@ CK_RV Init(Module& module, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism,
 
 CK_RV OneShot(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
               CK_ULONG_PTR outLength, bool decrypt) {
-    Require((in != nullptr || inLength == 0) && outLength != nullptr, CKR_ARGUMENTS_BAD);
+    RequireArguments((in != nullptr || inLength == 0) && outLength != nullptr, module, handle, OperationOf(decrypt));
     Session& session = module.OperationSessionAt(handle);
-    Active& active = Started(OperationOf(session, decrypt));
+    Active& active = Started(session.*OperationOf(decrypt));
     OperationEnd<CipherOperation> end(active);
     Require(!active.started, CKR_OPERATION_ACTIVE);
     const size_t bound = active.operation->OneShotBound(inLength);
@@ -40,15 +40,19 @@ CK_RV OneShot(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG
     }
     CK_RV rv = CKR_OK;
     if (!GiveOutput(active, Call::OneShot, [&] { return active.operation->OneShot(in, inLength); }, out, outLength, rv))
-        if (rv == CKR_OK || rv == CKR_BUFFER_TOO_SMALL) end.Keep();
+        if (rv == CKR_OK || rv == CKR_BUFFER_TOO_SMALL) {
+            active.oneShotAsked = true;
+            end.Keep();
+        }
     return rv;
 }
 
 CK_RV Update(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
              CK_ULONG_PTR outLength, bool decrypt) {
-    Require((in != nullptr || inLength == 0) && outLength != nullptr, CKR_ARGUMENTS_BAD);
+    RequireArguments((in != nullptr || inLength == 0) && outLength != nullptr, module, handle, OperationOf(decrypt));
     Session& session = module.OperationSessionAt(handle);
-    Active& active = Started(OperationOf(session, decrypt));
+    Active& active = Started(session.*OperationOf(decrypt));
+    RequireMultiPart(active);
     OperationEnd<CipherOperation> end(active);
     Require(active.operation->AllowsMultiPart(), CKR_FUNCTION_NOT_SUPPORTED);
     active.started = true;
@@ -59,9 +63,10 @@ CK_RV Update(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG 
 }
 
 CK_RV Final(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR out, CK_ULONG_PTR outLength, bool decrypt) {
-    Require(outLength != nullptr, CKR_ARGUMENTS_BAD);
+    RequireArguments(outLength != nullptr, module, handle, OperationOf(decrypt));
     Session& session = module.OperationSessionAt(handle);
-    Active& active = Started(OperationOf(session, decrypt));
+    Active& active = Started(session.*OperationOf(decrypt));
+    RequireMultiPart(active);
     OperationEnd<CipherOperation> end(active);
     Require(active.operation->AllowsMultiPart(), CKR_FUNCTION_NOT_SUPPORTED);
     CK_RV rv = CKR_OK;

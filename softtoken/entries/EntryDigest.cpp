@@ -41,15 +41,18 @@ CK_RV C_DigestInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism) {
 CK_RV C_Digest(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR digest,
                CK_ULONG_PTR digestLength) {
     return Guarded([&](Module& module) {
-        Require((data != nullptr || dataLength == 0) && digestLength != nullptr, CKR_ARGUMENTS_BAD);
+        RequireArguments((data != nullptr || dataLength == 0) && digestLength != nullptr, module, handle,
+                         &Session::digesting);
         Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.digesting);
         if (active.started) {
             active.Reset();
             throw Pkcs11Error(CKR_OPERATION_ACTIVE);
         }
-        if (digest == nullptr || *digestLength < active.operation->ResultLength())
+        if (digest == nullptr || *digestLength < active.operation->ResultLength()) {
+            active.oneShotAsked = true;
             return Finish(active, digest, digestLength);
+        }
         OperationEnd<SignOperation> end(active);
         active.operation->Update(data, dataLength);
         end.Keep();
@@ -59,9 +62,10 @@ CK_RV C_Digest(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, 
 
 CK_RV C_DigestUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length) {
     return Guarded([&](Module& module) {
-        Require(part != nullptr || length == 0, CKR_ARGUMENTS_BAD);
+        RequireArguments(part != nullptr || length == 0, module, handle, &Session::digesting);
         Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.digesting);
+        RequireMultiPart(active);
         OperationEnd<SignOperation> end(active);
         active.operation->Update(part, length);
         active.started = true;
@@ -75,6 +79,7 @@ CK_RV C_DigestKey(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE keyHandle) {
     return Guarded([&](Module& module) {
         Session& session = module.SessionAt(handle);
         Active& active = Started(session.digesting);
+        RequireMultiPart(active);
         OperationEnd<SignOperation> end(active);
         std::shared_ptr<Object> key = module.TokenOf(session).Find(keyHandle);
         Require(key != nullptr, CKR_KEY_HANDLE_INVALID);
@@ -89,9 +94,11 @@ CK_RV C_DigestKey(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE keyHandle) {
 
 CK_RV C_DigestFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR digest, CK_ULONG_PTR digestLength) {
     return Guarded([&](Module& module) {
-        Require(digestLength != nullptr, CKR_ARGUMENTS_BAD);
+        RequireArguments(digestLength != nullptr, module, handle, &Session::digesting);
         Session& session = module.OperationSessionAt(handle);
-        return Finish(Started(session.digesting), digest, digestLength);
+        Active& active = Started(session.digesting);
+        RequireMultiPart(active);
+        return Finish(active, digest, digestLength);
     });
 }
 

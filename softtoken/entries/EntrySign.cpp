@@ -47,10 +47,11 @@ CK_RV Finish(Active& active, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength
     return ToCaller(result, signature, signatureLength);
 }
 
-CK_RV Update(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length, Active& (*of)(Session&)) {
-    Require(part != nullptr || length == 0, CKR_ARGUMENTS_BAD);
+CK_RV Update(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length, Active Session::*of) {
+    RequireArguments(part != nullptr || length == 0, module, handle, of);
     Session& session = module.OperationSessionAt(handle);
-    Active& active = Started(of(session));
+    Active& active = Started(session.*of);
+    RequireMultiPart(active);
     OperationEnd<SignOperation> end(active);
     // Mechanisms that take their input in one piece have no multi-part form.
     Require(active.operation->AllowsMultiPart(), CKR_FUNCTION_NOT_SUPPORTED);
@@ -59,9 +60,6 @@ CK_RV Update(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULON
     end.Keep();
     return CKR_OK;
 }
-
-Active& Signing(Session& session) { return session.signing; }
-Active& Verifying(Session& session) { return session.verifying; }
 
 }  // namespace
 
@@ -74,15 +72,18 @@ CK_RV C_SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT
 CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
              CK_ULONG_PTR signatureLength) {
     return Guarded([&](Module& module) {
-        Require((data != nullptr || dataLength == 0) && signatureLength != nullptr, CKR_ARGUMENTS_BAD);
+        RequireArguments((data != nullptr || dataLength == 0) && signatureLength != nullptr, module, handle,
+                         &Session::signing);
         Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.signing);
         if (active.started) {
             active.Reset();
             throw Pkcs11Error(CKR_OPERATION_ACTIVE);
         }
-        if (signature == nullptr || *signatureLength < active.operation->ResultLength())
+        if (signature == nullptr || *signatureLength < active.operation->ResultLength()) {
+            active.oneShotAsked = true;
             return Finish(active, signature, signatureLength);
+        }
         OperationEnd<SignOperation> end(active);
         active.operation->Update(data, dataLength);
         end.Keep();
@@ -91,14 +92,16 @@ CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK
 }
 
 CK_RV C_SignUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length) {
-    return Guarded([&](Module& module) { return Update(module, handle, part, length, Signing); });
+    return Guarded([&](Module& module) { return Update(module, handle, part, length, &Session::signing); });
 }
 
 CK_RV C_SignFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength) {
     return Guarded([&](Module& module) {
-        Require(signatureLength != nullptr, CKR_ARGUMENTS_BAD);
+        RequireArguments(signatureLength != nullptr, module, handle, &Session::signing);
         Session& session = module.OperationSessionAt(handle);
-        return Finish(Started(session.signing), signature, signatureLength);
+        Active& active = Started(session.signing);
+        RequireMultiPart(active);
+        return Finish(active, signature, signatureLength);
     });
 }
 
@@ -109,8 +112,8 @@ CK_RV C_VerifyInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJE
 CK_RV C_Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
                CK_ULONG signatureLength) {
     return Guarded([&](Module& module) {
-        Require((data != nullptr || dataLength == 0) && (signature != nullptr || signatureLength == 0),
-                CKR_ARGUMENTS_BAD);
+        RequireArguments((data != nullptr || dataLength == 0) && (signature != nullptr || signatureLength == 0),
+                         module, handle, &Session::verifying);
         Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.verifying);
         OperationEnd<SignOperation> end(active);
@@ -121,12 +124,12 @@ CK_RV C_Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, 
 }
 
 CK_RV C_VerifyUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length) {
-    return Guarded([&](Module& module) { return Update(module, handle, part, length, Verifying); });
+    return Guarded([&](Module& module) { return Update(module, handle, part, length, &Session::verifying); });
 }
 
 CK_RV C_VerifyFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG signatureLength) {
     return Guarded([&](Module& module) {
-        Require(signature != nullptr || signatureLength == 0, CKR_ARGUMENTS_BAD);
+        RequireArguments(signature != nullptr || signatureLength == 0, module, handle, &Session::verifying);
         Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.verifying);
         OperationEnd<SignOperation> end(active);

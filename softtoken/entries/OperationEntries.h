@@ -35,6 +35,24 @@ ActiveOperation<Operation>& Started(ActiveOperation<Operation>& active) {
     return active;
 }
 
+// Multi-part calls after a one-piece call that asked for its output's length: the
+// operation began in one piece, so it ends here with CKR_OPERATION_ACTIVE.
+template <typename Operation>
+void RequireMultiPart(ActiveOperation<Operation>& active) {
+    if (!active.oneShotAsked) return;
+    active.Reset();
+    throw Pkcs11Error(CKR_OPERATION_ACTIVE);
+}
+
+// Bad arguments answer CKR_ARGUMENTS_BAD before the session is looked at, and, as every
+// failing call of an operation does, end the operation the call would have gone on with.
+template <typename Operation>
+void RequireArguments(bool valid, Module& module, CK_SESSION_HANDLE handle, ActiveOperation<Operation> Session::*of) {
+    if (valid) return;
+    if (Session* session = module.FindSession(handle)) (session->*of).Reset();
+    throw Pkcs11Error(CKR_ARGUMENTS_BAD);
+}
+
 // Starts an operation: the key an Init call names, checked against the mechanism's row for
 // the use (which must have the flag). A key with CKA_ALWAYS_AUTHENTICATE makes the
 // operation wait for a context-specific login.

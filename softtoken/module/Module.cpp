@@ -136,6 +136,11 @@ Session& Module::OperationSessionAt(CK_SESSION_HANDLE handle) {
     return *it->second;
 }
 
+Session* Module::FindSession(CK_SESSION_HANDLE handle) {
+    auto it = m_sessions.find(handle);
+    return it != m_sessions.end() && IsCurrent(*it->second) ? it->second.get() : nullptr;
+}
+
 bool Module::IsCurrent(const Session& session) const {
     return session.Generation() == m_tokens.at(session.Slot())->Generation();
 }

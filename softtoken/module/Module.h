@@ -39,6 +39,8 @@ public:
     // fixed cost of a short call. A re-initialisation elsewhere is noticed by the next call
     // that reads the store.
     Session& OperationSessionAt(CK_SESSION_HANDLE handle);
+    // The session if it is open and current, else null; never throws.
+    Session* FindSession(CK_SESSION_HANDLE handle);
     Token& TokenOf(const Session& session) { return *m_tokens.at(session.Slot()); }
     ObjectStore& Store() { return *m_store; }
 

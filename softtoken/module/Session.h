@@ -24,6 +24,9 @@ struct ActiveOperation {
     bool started = false;
     // A key with CKA_ALWAYS_AUTHENTICATE: the operation waits for C_Login(CKU_CONTEXT_SPECIFIC).
     bool needsContextLogin = false;
+    // A one-piece call (C_Sign, C_Encrypt, C_Digest, ...) asked for its output's length: the
+    // operation has begun in one piece, and multi-part calls may not take it on.
+    bool oneShotAsked = false;
     Call pendingCall = Call::None;
     Bytes pending;
     // Whether outputs are secret (plaintext, digests of keys) and wiped when dropped; the
@@ -36,6 +39,7 @@ struct ActiveOperation {
         key.reset();
         started = false;
         needsContextLogin = false;
+        oneShotAsked = false;
         DropPending();
         secretOutput = true;
     }
