@@ -185,7 +185,9 @@ void Harness::ResetToken() {
 void Harness::MakeBaseObjects() {
     CK_OBJECT_CLASS data = CKO_DATA, secret = CKO_SECRET_KEY, publicKey = CKO_PUBLIC_KEY, privateKey = CKO_PRIVATE_KEY;
     CK_KEY_TYPE gost28147 = CKK_GOST28147, rsa = CKK_RSA, gost3410 = CKK_GOSTR3410;
+    // The private exponent is below the modulus: the module refuses RSA values that form no key.
     Bytes label = {'b', 'a', 's', 'e'}, key32(32, 0x5A), modulus(128, 0xC3), gostPublic(64, 0x11);
+    Bytes privateExponent(128, 0x41);
     Bytes exponent = kKnownValues[3], gostParams = kKnownValues[0];
     std::vector<std::vector<CK_ATTRIBUTE>> templates = {
         {{CKA_CLASS, &data, sizeof data}, {CKA_LABEL, label.data(), label.size()}, {CKA_VALUE, key32.data(), 8}},
@@ -197,7 +199,8 @@ void Harness::MakeBaseObjects() {
          {CKA_VALUE, gostPublic.data(), gostPublic.size()},
          {CKA_GOSTR3410_PARAMS, gostParams.data(), gostParams.size()}},
         {{CKA_CLASS, &privateKey, sizeof privateKey}, {CKA_KEY_TYPE, &rsa, sizeof rsa},
-         {CKA_MODULUS, modulus.data(), modulus.size()}, {CKA_PRIVATE_EXPONENT, modulus.data(), modulus.size()}},
+         {CKA_MODULUS, modulus.data(), modulus.size()},
+         {CKA_PRIVATE_EXPONENT, privateExponent.data(), privateExponent.size()}},
     };
     m_base.clear();
     for (auto& attributes : templates) {
