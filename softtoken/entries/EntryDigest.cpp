@@ -7,19 +7,6 @@ namespace {
 
 using Active = ActiveOperation<SignOperation>;
 
-// The digest by the length protocol: its length is known without finishing.
-CK_RV Finish(Active& active, CK_BYTE_PTR digest, CK_ULONG_PTR digestLength) {
-    OperationEnd<SignOperation> end(active);
-    const size_t length = active.operation->ResultLength();
-    if (digest == nullptr || *digestLength < length) {
-        const CK_RV rv = digest == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
-        *digestLength = static_cast<CK_ULONG>(length);
-        end.Keep();
-        return rv;
-    }
-    return ToCaller(active.operation->Final(), digest, digestLength);
-}
-
 }  // namespace
 
 extern "C" {
@@ -51,12 +38,12 @@ CK_RV C_Digest(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, 
         }
         if (digest == nullptr || *digestLength < active.operation->ResultLength()) {
             active.oneShotAsked = true;
-            return Finish(active, digest, digestLength);
+            return FinishByLength(active, digest, digestLength);
         }
         OperationEnd<SignOperation> end(active);
         active.operation->Update(data, dataLength);
         end.Keep();
-        return Finish(active, digest, digestLength);
+        return FinishByLength(active, digest, digestLength);
     });
 }
 
@@ -98,7 +85,7 @@ CK_RV C_DigestFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR digest, CK_ULONG_PTR d
         Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.digesting);
         RequireMultiPart(active);
-        return Finish(active, digest, digestLength);
+        return FinishByLength(active, digest, digestLength);
     });
 }
 

@@ -33,20 +33,6 @@ CK_RV Init(Module& module, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism,
     return CKR_OK;
 }
 
-// The signature by the length protocol: its length is known without signing.
-CK_RV Finish(Active& active, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength) {
-    OperationEnd<SignOperation> end(active);
-    const size_t length = active.operation->ResultLength();
-    if (signature == nullptr || *signatureLength < length) {
-        const CK_RV rv = signature == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
-        *signatureLength = static_cast<CK_ULONG>(length);
-        end.Keep();
-        return rv;
-    }
-    const Bytes result = active.operation->Final();
-    return ToCaller(result, signature, signatureLength);
-}
-
 CK_RV Update(Module& module, CK_SESSION_HANDLE handle, CK_BYTE_PTR part, CK_ULONG length, Active Session::*of) {
     RequireArguments(part != nullptr || length == 0, module, handle, of);
     Session& session = module.OperationSessionAt(handle);
@@ -82,12 +68,12 @@ CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK
         }
         if (signature == nullptr || *signatureLength < active.operation->ResultLength()) {
             active.oneShotAsked = true;
-            return Finish(active, signature, signatureLength);
+            return FinishByLength(active, signature, signatureLength);
         }
         OperationEnd<SignOperation> end(active);
         active.operation->Update(data, dataLength);
         end.Keep();
-        return Finish(active, signature, signatureLength);
+        return FinishByLength(active, signature, signatureLength);
     });
 }
 
@@ -101,7 +87,7 @@ CK_RV C_SignFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG_PTR 
         Session& session = module.OperationSessionAt(handle);
         Active& active = Started(session.signing);
         RequireMultiPart(active);
-        return Finish(active, signature, signatureLength);
+        return FinishByLength(active, signature, signatureLength);
     });
 }
 

@@ -96,4 +96,18 @@ bool GiveOutput(ActiveOperation<Operation>& active, typename ActiveOperation<Ope
     return true;
 }
 
+// A signature, MAC or digest by the length protocol: its length is known without the work,
+// so a length query or a short buffer keeps the operation and computes nothing.
+inline CK_RV FinishByLength(ActiveOperation<SignOperation>& active, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
+    OperationEnd<SignOperation> end(active);
+    const size_t length = active.operation->ResultLength();
+    if (out == nullptr || *outLength < length) {
+        const CK_RV rv = out == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
+        *outLength = static_cast<CK_ULONG>(length);
+        end.Keep();
+        return rv;
+    }
+    return ToCaller(active.operation->Final(), out, outLength);
+}
+
 }  // namespace softtoken
